@@ -1,0 +1,136 @@
+// The letter transducer in memory: states, their move groups, the symbol
+// table of multi-character symbols and the alphabet, plus the Latin-1 case
+// functions the matcher shares.
+//
+// The model is one plain record (`Transductor`) so that tests can load as
+// many as they like. All groups of all states live in one flat vector, and all
+// moves in another; a state points into them. The loader reads the whole file
+// into memory and parses it twice: the first pass checks the layout and
+// counts, the second fills vectors that were sized exactly, so pointers into
+// them stay valid for the life of the record.
+
+#ifndef ETIQUEM_AUTOMATON_AUTOMAT_H_
+#define ETIQUEM_AUTOMATON_AUTOMAT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace etiquem {
+
+// Input-side markers that end an analysis path when they stand as `lo` of a
+// group in a state's transition list.
+constexpr int FIN_TRADUC = -10000;   // complete analysis
+constexpr int FIN_PARCIAL = -20000;  // piece of a compound reading
+constexpr int FIN_DESCON = -30000;   // unknown-word reading
+
+// Symbols of 258 and above name multi-character symbols; below, characters.
+constexpr int PRIMER_DEFINE = 258;
+
+// One move of a group.
+struct Strans {
+  int16_t lm;   // output-side symbol written when the move is taken
+  int32_t des;  // index of the destination state (unchecked until followed)
+};
+
+// All moves of one state on one input-side symbol.
+struct Trans {
+  int16_t lo;            // input-side symbol or end marker
+  const Strans* strans;  // the moves, in file order
+  int32_t nstrans;       // number of moves
+};
+
+// One state.
+struct Nodo {
+  int32_t estado;      // state number stored in the file; never consulted
+  const Trans* trans;  // transition list, file order; null when empty
+  const Trans* eps;    // epsilon list; null when absent or empty
+  int32_t neps;        // groups in `eps`
+  int32_t ntrans;      // groups in `trans`
+  // Marker groups of `trans`, in list order, so that acceptance need not scan
+  // every group of every live state: `nmarques` kinds starting at
+  // Transductor::marques[marques].
+  uint32_t marques;
+  int32_t nmarques;
+};
+
+// One multi-character symbol.
+struct Def {
+  std::string nom;  // name, up to its first zero byte
+  int32_t codi;     // symbol code
+};
+
+struct Transductor {
+  std::vector<Nodo> automat;     // states by index; state 0 starts every word
+  std::string alfabeto;          // word characters, ascending unsigned
+  int32_t longalf = 0;           // bytes in `alfabeto`
+  std::vector<Def> defines;      // multi-character symbols, file order
+  int32_t cdef = 0;              // entries in `defines`
+  int32_t nestats = 0;           // number of states, for the destination test
+
+  // Storage behind the pointers of `automat`.
+  std::vector<Trans> grups;
+  std::vector<Strans> moviments;
+  std::vector<int16_t> marques;  // marker `lo` values, see Nodo::marques
+  // Index into `defines` of the first define of each code 0..32767, or -1.
+  // Output symbols are 16-bit, so larger codes are never looked up.
+  std::vector<int32_t> nom_de_codi;
+  // Character membership, one entry per byte: 1 when in `alfabeto`.
+  uint8_t es_lletra[256] = {};
+};
+
+// Resets a model to "no automaton loaded".
+void Inicio(Transductor& t);
+
+// Loads the automaton file at `fitxer` into `t`. On failure returns false and
+// sets `error` to a one-line message (with its line end) and `estat_sortida`
+// to the exit status the program must end with.
+bool Genauto(Transductor& t, const char* fitxer, std::string& error,
+             int& estat_sortida);
+
+// The same from bytes already in memory; `nom` names the file in messages.
+bool GenautoDeMemoria(Transductor& t, const char* nom, const uint8_t* dades,
+                      size_t mida, std::string& error);
+
+// Index of the group of `grups` (count `n`) whose `lo` equals `simbol`, found
+// by halving (of two middle groups the upper one is probed); -1 if none.
+inline int BuscBin(const Trans* grups, int32_t simbol, int32_t n) {
+  int32_t baix = 0;
+  int32_t alt = n - 1;
+  while (baix <= alt) {
+    int32_t mig = baix + (alt - baix + 1) / 2;
+    int32_t lo = grups[mig].lo;
+    if (lo == simbol) return mig;
+    if (lo < simbol)
+      baix = mig + 1;
+    else
+      alt = mig - 1;
+  }
+  return -1;
+}
+
+// Name of the first define with code `codi`, or null.
+const std::string* CorrespDef(const Transductor& t, int32_t codi);
+
+// 0 when `c` is an alphabet byte, 1 otherwise (also for -1 and out of range).
+inline int Noalfa(const Transductor& t, int32_t c) {
+  if (c < 0 || c > 255) return 1;
+  return t.es_lletra[c] ? 0 : 1;
+}
+
+// 1 for the Latin-1 upper-case letters the matcher folds, else 0.
+inline int Mayus(int32_t c) {
+  return (c >= 65 && c <= 90) || (c >= 192 && c <= 197) ||
+                 (c >= 199 && c <= 207) || (c >= 209 && c <= 214) ||
+                 (c >= 217 && c <= 220)
+             ? 1
+             : 0;
+}
+
+// Upper-case form of the low byte of `c` used for symbol names: a-z and
+// thirteen accented letters; every other byte unchanged.
+int mayusculas(int32_t c);
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_AUTOMATON_AUTOMAT_H_

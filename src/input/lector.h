@@ -1,0 +1,96 @@
+// The character ring and reader: hands the analysis loop one character at a
+// time, fresh from the scanner or re-read from the ring of the last 256
+// input positions.
+//
+// Positions are numbered 1 to 256 (position p is entry p-1; after 256 comes
+// 1), and every character is reported with its entry index, 0 to 255. Each
+// position keeps what kind of thing it holds apart from its byte, so input
+// bytes 0, 1 and 255 are ordinary characters, a superblank is told apart by
+// its kind, and re-reading the end-of-input position gives end of input
+// again. Superblanks wait in input order, each with its marker position,
+// until the emission writes them right after the stretch that covers their
+// marker.
+//
+// The records attached to a position (`anal`, `desc`) are strings reused in
+// place, so steady-state reading allocates nothing.
+
+#ifndef ETIQUEM_INPUT_LECTOR_H_
+#define ETIQUEM_INPUT_LECTOR_H_
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "input/escaner.h"
+#include "output/sortida.h"
+
+namespace etiquem {
+
+// What a ring position holds.
+enum TipusPos : uint8_t {
+  BUIDA = 0,       // nothing stored since the write position last reached it
+  CARACTER = 1,    // an input byte, in `car`
+  SUPERBLANC = 2,  // the marker of a superblank
+  FINAL = 3,       // the end of the input
+};
+
+// DameCaracter's code for a superblank marker (input bytes are 0 to 255).
+constexpr int CODI_SUPERBLANC = 256;
+constexpr int FI_ENTRADA = -1;
+
+// A reading recorded at a position.
+struct RegTraduc {
+  bool hi_es = false;  // whether the record is present
+  std::string text;    // text to write for it
+  std::string forma;   // surface form of the stretch it covers
+};
+
+struct PosBuffer {
+  uint8_t car = 0;      // the input byte (for CARACTER)
+  uint8_t tipus = BUIDA;
+  int32_t estat = 0;    // 0 nothing, 1 complete analysis, 2 pieces/unknown
+  uint64_t ordre = 0;   // number of the character in the input, from 1
+  RegTraduc anal;       // the analysis recorded here
+  RegTraduc desc;       // the unknown-word reading recorded here
+};
+
+// A superblank waiting to be written.
+struct Superblanc {
+  std::string text;    // its complete text, opener and closer included
+  uint64_t ordre = 0;  // input number of its marker
+};
+
+struct Lector {
+  PosBuffer buffer[256];
+  int indice = 1;  // write position: where the next fresh character goes
+  int acceso = 1;  // re-read position (meaningful while leer is 0)
+  int leer = 1;    // 1: next character from the scanner; 0: from the ring
+  std::deque<Superblanc> superblancs;  // waiting, in input order
+  uint64_t llegits = 0;                // characters stored so far
+  Escaner* escaner = nullptr;
+};
+
+inline int Seguent(int p) { return p % 256 + 1; }
+
+// Empties every position and the superblank queue; reads from `e`.
+void IniciaLector(Lector& l, Escaner* e);
+
+// Next character: 0..255, CODI_SUPERBLANC or FI_ENTRADA; `k` gets its entry
+// index.
+int DameCaracter(Lector& l, int& k);
+
+// As DameCaracter, with a superblank delivered as a blank (32).
+inline int LeerCaracter(Lector& l, int& k) {
+  int c = DameCaracter(l, k);
+  return c == CODI_SUPERBLANC ? 32 : c;
+}
+
+inline int ObtenerCaracter(Lector& l, int& k) { return LeerCaracter(l, k); }
+
+// Writes the oldest waiting superblank unchanged and drops it; flushes at
+// once when its text holds "<![CDATA[.]]>".
+void EmiteSuper(Lector& l, Sortida& s);
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_INPUT_LECTOR_H_

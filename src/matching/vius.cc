@@ -1,0 +1,101 @@
+// The live-state set; see vius.h.
+
+#include "matching/vius.h"
+
+#include <string>
+
+namespace etiquem {
+
+namespace {
+
+[[noreturn]] void SenseMemoria(Vius& v) {
+  Acaba(1, "Error: No queda memoria para crear nuevos estados vivos\n",
+        v.sortida, v.desconegudes);
+}
+
+[[noreturn]] void DestiInexistent(Vius& v, int32_t des) {
+  std::string m = "Error: L'estat dest\xed " + std::to_string(des) +
+                  " no existeix a l'automat (automat mal constru\xeft)\n";
+  Acaba(255, m, v.sortida, v.desconegudes);
+}
+
+// The output `node` followed by `simbol` (not 0).
+inline uint32_t Afegeix(Vius& v, uint32_t node, int32_t simbol) {
+  const uint32_t llarg = v.nodes[node].longitud;
+  if (llarg >= kMaxSimbols) return node;
+  if (v.nodes.size() >= v.max_nodes) SenseMemoria(v);
+  v.nodes.push_back(NodeSortida{node, simbol, llarg + 1});
+  return uint32_t(v.nodes.size() - 1);
+}
+
+// Appends to `llista` one live state per move of `g`, from output `node`.
+// In a step an lm of 0 writes nothing; in the closure an lm of 48 does not
+// either (and 0 appends nothing there too).
+inline void Segueix(Vius& v, std::vector<EstViu>& llista, const Trans& g,
+                    uint32_t node, bool epsilon) {
+  for (int32_t i = 0; i < g.nstrans; ++i) {
+    const Strans& m = g.strans[i];
+    if (m.des < 0 || m.des >= v.t->nestats) DestiInexistent(v, m.des);
+    const bool escriu = m.lm != 0 && !(epsilon && m.lm == 48);
+    if (llista.size() >= v.max_vius) SenseMemoria(v);
+    llista.push_back(EstViu{m.des, escriu ? Afegeix(v, node, m.lm) : node});
+  }
+}
+
+}  // namespace
+
+void IniciaVius(Vius& v, const Transductor* t) {
+  v.t = t;
+  v.vius.clear();
+  v.nous.clear();
+  v.nodes.clear();
+  v.nodes.push_back(NodeSortida{0, 0, 0});
+}
+
+void Inicialitzacio(Vius& v) {
+  v.nodes.resize(1);
+  v.vius.clear();
+  v.vius.push_back(EstViu{0, 0});
+}
+
+int ComprobarEstatsVius(Vius& v, int c) {
+  const int majuscula = Mayus(c);
+  int flag = 0;
+  v.nous.clear();
+  for (const EstViu& s : v.vius) {
+    const Nodo& n = v.t->automat[size_t(s.estat)];
+    flag = majuscula;
+    if (n.ntrans <= 0) continue;
+    int g = BuscBin(n.trans, c, n.ntrans);
+    if (g >= 0) Segueix(v, v.nous, n.trans[g], s.traduc, false);
+    if (majuscula) {
+      g = BuscBin(n.trans, c + 32, n.ntrans);
+      if (g >= 0) Segueix(v, v.nous, n.trans[g], s.traduc, false);
+    }
+  }
+  v.vius.swap(v.nous);
+  return flag;
+}
+
+int ComprobarEstatsNous(Vius& v) {
+  // The list grows while it is walked: new states are visited in the same
+  // pass, which makes the closure transitive. Indices stay valid across
+  // growth where references would not.
+  for (size_t i = 0; i < v.vius.size(); ++i) {
+    const EstViu s = v.vius[i];
+    const Nodo& n = v.t->automat[size_t(s.estat)];
+    if (n.neps > 0) Segueix(v, v.vius, n.eps[0], s.traduc, true);
+  }
+  return int(v.vius.size());
+}
+
+int Simbols(const Vius& v, uint32_t node, int32_t* simbols) {
+  const int n = int(v.nodes[node].longitud);
+  for (int i = n - 1; i >= 0; --i) {
+    simbols[i] = v.nodes[node].simbol;
+    node = v.nodes[node].pare;
+  }
+  return n;
+}
+
+}  // namespace etiquem

@@ -1,0 +1,33 @@
+// Longest-match selection and emission.
+//
+// When an attempt ends, BuscaAccep picks the furthest position the attempt
+// stepped that holds a reading (analyses before unknown-word readings, the
+// attempt's first position as the last resort), and Emitir writes that one
+// position: its analysis, its unknown-word reading, or its own byte, then
+// every waiting superblank whose marker lies in the stretch just written, in
+// input order, so blocks of formatting come out in their places.
+
+#ifndef ETIQUEM_OUTPUT_EMISSIO_H_
+#define ETIQUEM_OUTPUT_EMISSIO_H_
+
+#include "input/lector.h"
+#include "output/sortida.h"
+
+namespace etiquem {
+
+// The position (1 to 256) of the stretch's last character, for an attempt
+// whose first character has entry index `inici` and that stepped `passos`
+// characters (at least 1). Only the stepped positions count, whatever their
+// place in the ring.
+int BuscaAccep(const Lector& l, int inici, int passos);
+
+// Writes position `p` to `sortida` (with its surface form and "/" when
+// `superficie` is 1) and its pending superblanks. An unknown word written
+// from its `desc` record also goes, as one line, to `desconegudes` when
+// `opcio_desc` is 1.
+void Emitir(Lector& l, Sortida& sortida, Sortida* desconegudes,
+            int superficie, int p, int opcio_desc);
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_OUTPUT_EMISSIO_H_
