@@ -210,6 +210,7 @@ bool LlegirLlista(Analitzant& a, Transductor& t, bool omplir, bool epsilon,
       tr.lo = lo;
       tr.nstrans = m;
       tr.strans = t.moviments.data() + moviment;
+      t.claus[grup - 1] = lo;
       if (!epsilon && EsMarca(lo)) t.marques[marca++] = lo;
     } else {
       a.ngrups += 1;
@@ -269,7 +270,10 @@ bool LlegirEstats(Analitzant& a, Transductor& t, bool omplir) {
                       marca))
       return false;
     if (omplir) {
-      if (node.ntrans > 0) node.trans = &t.grups[primer];
+      if (node.ntrans > 0) {
+        node.trans = &t.grups[primer];
+        node.claus = &t.claus[primer];
+      }
       node.marques = uint32_t(primera_marca);
       node.nmarques = int32_t(marca - primera_marca);
       t.automat[size_t(k)] = node;
@@ -338,6 +342,27 @@ void TabularAlfabet(Transductor& t) {
   }
 }
 
+// Direct tables for the states with many groups, filled by the search
+// itself so that an unsorted list answers exactly as it would be searched.
+bool TabularGrups(Transductor& t, std::string& error) {
+  size_t n = 0;
+  for (const Nodo& node : t.automat)
+    if (node.ntrans >= kGrupsAmbTaula) ++n;
+  if (!Reserva(t.taules, uint64_t(n) * 256,
+               "Error: Memoria insuficient en CrearTrans\n", error))
+    return false;
+  size_t i = 0;
+  for (Nodo& node : t.automat) {
+    if (node.ntrans < kGrupsAmbTaula) continue;
+    int32_t* taula = &t.taules[i];
+    for (int c = 0; c < 256; ++c)
+      taula[c] = BuscClau(node.claus, c, node.ntrans);
+    node.taula = taula;
+    i += 256;
+  }
+  return true;
+}
+
 }  // namespace
 
 void Inicio(Transductor& t) { t = Transductor{}; }
@@ -361,6 +386,8 @@ bool GenautoDeMemoria(Transductor& t, const char* nom, const uint8_t* dades,
       !CrearTrans(t, a.ngrups, error) ||
       !CrearStrans(t, a.nmoviments, error) ||
       !Reserva(t.marques, a.nmarques, "Error: Memoria insuficient en CrearTrans\n",
+               error) ||
+      !Reserva(t.claus, a.ngrups, "Error: Memoria insuficient en CrearTrans\n",
                error)) {
     Inicio(t);
     return false;
@@ -368,6 +395,10 @@ bool GenautoDeMemoria(Transductor& t, const char* nom, const uint8_t* dades,
   a.c.pos = inici_estats;
   LlegirEstats(a, t, true);
   TabularAlfabet(t);
+  if (!TabularGrups(t, error)) {
+    Inicio(t);
+    return false;
+  }
   if (!SenseCicles(t, nom, error)) {
     Inicio(t);
     return false;

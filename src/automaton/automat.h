@@ -52,6 +52,13 @@ struct Nodo {
   // Transductor::marques[marques].
   uint32_t marques;
   int32_t nmarques;
+  // The `lo` of each group of `trans`, packed, so the search for a group
+  // reads one or two cache lines instead of the groups themselves.
+  const int16_t* claus;
+  // For states with many groups (the start state of a dictionary has one per
+  // initial letter): the group of each byte 0..255, or -1; null otherwise.
+  // Filled with the same search, so it answers as the search would.
+  const int32_t* taula;
 };
 
 // One multi-character symbol.
@@ -72,6 +79,8 @@ struct Transductor {
   std::vector<Trans> grups;
   std::vector<Strans> moviments;
   std::vector<int16_t> marques;  // marker `lo` values, see Nodo::marques
+  std::vector<int16_t> claus;    // `lo` of every group of `grups`, same index
+  std::vector<int32_t> taules;   // 256 entries per state with a table
   // Index into `defines` of the first define of each code 0..32767, or -1.
   // Output symbols are 16-bit, so larger codes are never looked up.
   std::vector<int32_t> nom_de_codi;
@@ -107,6 +116,34 @@ inline int BuscBin(const Trans* grups, int32_t simbol, int32_t n) {
       alt = mig - 1;
   }
   return -1;
+}
+
+// States with at least this many transition groups get a direct table.
+// Measured on a 54,755-state dictionary: only the start state (68 groups)
+// qualifies, and it is searched at the start of every attempt.
+constexpr int32_t kGrupsAmbTaula = 24;
+
+// The same search over packed keys: the same probes, the same answer.
+inline int BuscClau(const int16_t* claus, int32_t simbol, int32_t n) {
+  int32_t baix = 0;
+  int32_t alt = n - 1;
+  while (baix <= alt) {
+    int32_t mig = baix + (alt - baix + 1) / 2;
+    int32_t lo = claus[mig];
+    if (lo == simbol) return mig;
+    if (lo < simbol)
+      baix = mig + 1;
+    else
+      alt = mig - 1;
+  }
+  return -1;
+}
+
+// The group of state `n` for input character `c` (0 to 287: a byte, or an
+// upper-case letter's code + 32), as BuscBin finds it; -1 if none.
+inline int GrupDe(const Nodo& n, int32_t c) {
+  if (n.taula != nullptr) return c < 256 ? n.taula[c] : -1;
+  return BuscClau(n.claus, c, n.ntrans);
 }
 
 // Name of the first define with code `codi`, or null.

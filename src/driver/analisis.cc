@@ -15,7 +15,8 @@ namespace {
 int Emet(Analisi& an, int superficie, int desc) {
   Lector& l = *an.l;
   const int p = BuscaAccep(l, an.inici, an.n);
-  Emitir(l, *an.sortida, an.desconegudes, superficie, p, desc);
+  const Lectures lec{&an.v, &an.ac, an.superficie};
+  Emitir(l, lec, *an.sortida, an.desconegudes, superficie, p, desc);
   l.acceso = Seguent(p);
   l.leer = 0;
   an.prim = 1;
@@ -76,6 +77,7 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
     entrada.desc.hi_es = false;
     if (an.prim == 1) {
       Inicialitzacio(an.v);
+      IniciaAcceptacio(an.ac);
       an.inici = k;
       an.ban = ComprobarEstatsVius(an.v, c);
       an.ban1 = an.ban;

@@ -11,8 +11,8 @@
 // until the emission writes them right after the stretch that covers their
 // marker.
 //
-// The records attached to a position (`anal`, `desc`) are strings reused in
-// place, so steady-state reading allocates nothing.
+// Positions are small plain records, so the whole ring stays in the first
+// level of the cache.
 
 #ifndef ETIQUEM_INPUT_LECTOR_H_
 #define ETIQUEM_INPUT_LECTOR_H_
@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 
 #include "input/escaner.h"
 #include "output/sortida.h"
@@ -38,11 +39,20 @@ enum TipusPos : uint8_t {
 constexpr int CODI_SUPERBLANC = 256;
 constexpr int FI_ENTRADA = -1;
 
-// A reading recorded at a position.
+// A reading recorded at a position. It names what was accepted rather than
+// holding the text: the accepting outputs are entries [primer, primer +
+// nombre) of the attempt's acceptance list (see matching/accepta.h), and the
+// surface form is the first `llarg_forma` characters of the attempt. Texts
+// are rendered only for the record that is written, and records are plain
+// values, so recording allocates nothing.
 struct RegTraduc {
-  bool hi_es = false;  // whether the record is present
-  std::string text;    // text to write for it
-  std::string forma;   // surface form of the stretch it covers
+  bool hi_es = false;      // whether the record is present
+  uint8_t a = 0;           // case flag of the attempt's first character
+  uint8_t b = 0;           // case flag of the latest character
+  uint8_t opcio = 0;       // -a for an analysis, -m for an unknown word
+  uint16_t llarg_forma = 0;  // bytes of the surface form
+  uint32_t primer = 0;     // first acceptance entry of the reading
+  uint32_t nombre = 0;     // acceptance entries of the reading
 };
 
 struct PosBuffer {

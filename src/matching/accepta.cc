@@ -6,96 +6,92 @@
 
 namespace etiquem {
 
-namespace {
-
-void Desconeguda(PosBuffer& entrada, std::string_view forma, int marca) {
-  RegTraduc& r = entrada.desc;
-  r.hi_es = true;
-  r.forma.assign(forma);
-  if (marca != 0) {
-    r.text.assign("<d>");
-    r.text.append(forma);
-    r.text.append("</d>");
-  } else {
-    r.text.assign(forma);
-  }
-  entrada.estat = 2;
-}
-
-// Adds a rendered piece (in ac.peca) to the reading; `peces` already counts
-// it. The second piece wraps the whole former reading as the first "<e>".
-void AfegeixPeca(Acceptacio& ac, int peces, bool hi_ha_lectura) {
-  if (!hi_ha_lectura) {
-    ac.lectura.swap(ac.peca);
-  } else if (peces == 2) {
-    ac.aux.assign("<e>");
-    ac.aux += ac.lectura;
-    ac.aux += "</e><e>";
-    ac.aux += ac.peca;
-    ac.aux += "</e>";
-    ac.lectura.swap(ac.aux);
-  } else {
-    ac.lectura += "<e>";
-    ac.lectura += ac.peca;
-    ac.lectura += "</e>";
-  }
-}
-
-}  // namespace
-
 void CercarEstAccept(Acceptacio& ac, const Vius& v, std::string_view forma,
                      int a, int b, PosBuffer& entrada, int apostrof,
                      int marca) {
   const Transductor& t = *v.t;
   entrada.estat = 0;
-  bool hi_ha_lectura = false;
-  int peces = 0;
+  const size_t primer = ac.llista.size();
   int darrer = 0;  // 1: the last complete-or-partial marker was complete
-  int ap = 0;
-  ac.lectura.clear();
   for (const EstViu& s : v.vius) {
     const Nodo& n = t.automat[size_t(s.estat)];
-    if (n.nmarques == 0) continue;
-    int unica = 1;
     for (int32_t i = 0; i < n.nmarques; ++i) {
       const int marque = t.marques[n.marques + uint32_t(i)];
-      if (marque == FIN_PARCIAL) {
-        const int llarg = Simbols(v, s.traduc, ac.simbols);
-        ac.peca.clear();
-        const bool hi_es = TraducParcial(t, ac.simbols, llarg, a, b, unica,
-                                         ac.peca);
-        darrer = 0;
-        unica = 1;
-        if (hi_es) {
-          ++peces;
-          AfegeixPeca(ac, peces, hi_ha_lectura);
-          hi_ha_lectura = true;
-        }
-      } else if (marque == FIN_DESCON) {
-        Desconeguda(entrada, forma, marca);
-      } else {  // FIN_TRADUC
+      if (marque == FIN_DESCON) {
+        RegTraduc& r = entrada.desc;
+        r.hi_es = true;
+        r.opcio = uint8_t(marca != 0);
+        r.llarg_forma = uint16_t(forma.size());
+        entrada.estat = 2;
+        continue;
+      }
+      if (marque == FIN_TRADUC) {
         darrer = 1;
         entrada.estat = 1;
-        if (apostrof == 1 && ap == 0) ap = Apostrofada(forma);
-        const int llarg = Simbols(v, s.traduc, ac.simbols);
-        ObtenerTraduccio(t, ac.simbols, llarg, a, b, ac.lectura);
-        hi_ha_lectura = true;
+      } else {
+        darrer = 0;
+        // A piece with no output adds nothing to the reading.
+        if (s.traduc == 0) continue;
       }
+      if (ac.llista.size() >= ac.max_llista)
+        Acaba(1, "Error: No queda memoria para crear nuevos estados vivos\n",
+              v.sortida, v.desconegudes);
+      ac.llista.push_back(Acceptat{s.traduc, marque});
     }
   }
-  if (!hi_ha_lectura) return;
+  if (ac.llista.size() == primer) return;
   RegTraduc& r = entrada.anal;
   r.hi_es = true;
-  r.forma.assign(forma);
-  if (peces >= 2) {
-    r.text.assign("<amb>");
-    r.text += ac.lectura;
-    r.text += "</amb>";
-  } else {
-    r.text.swap(ac.lectura);
-  }
-  if (ap == 1) r.text.push_back(' ');
+  r.a = uint8_t(a);
+  r.b = uint8_t(b);
+  r.opcio = uint8_t(apostrof == 1);
+  r.llarg_forma = uint16_t(forma.size());
+  r.primer = uint32_t(primer);
+  r.nombre = uint32_t(ac.llista.size() - primer);
   if (entrada.estat != 1) entrada.estat = darrer == 1 ? 1 : 2;
+}
+
+void EscriuAnal(Acceptacio& ac, const Vius& v, const RegTraduc& r,
+                const char* superficie, std::string& text) {
+  const Transductor& t = *v.t;
+  const Acceptat* llista = ac.llista.data() + r.primer;
+  int peces = 0;
+  bool complet = false;
+  for (uint32_t i = 0; i < r.nombre; ++i) {
+    if (llista[i].marca == FIN_PARCIAL) ++peces;
+  }
+  // With two or more pieces, the second piece wraps everything before it as
+  // the first "<e>" element; the whole is wrapped in "<amb>".
+  if (peces >= 2) text += "<amb><e>";
+  int peca = 0;
+  for (uint32_t i = 0; i < r.nombre; ++i) {
+    const int n = Simbols(v, llista[i].traduc, ac.simbols);
+    if (llista[i].marca == FIN_TRADUC) {
+      complet = true;
+      ObtenerTraduccio(t, ac.simbols, n, r.a, r.b, text);
+      continue;
+    }
+    ++peca;
+    // Every piece starts from a fresh one-shot flag.
+    int unica = 1;
+    if (peca == 1 && i == 0) {
+      TraducParcial(t, ac.simbols, n, r.a, r.b, unica, text);
+      continue;
+    }
+    text += peca == 2 ? "</e><e>" : "<e>";
+    TraducParcial(t, ac.simbols, n, r.a, r.b, unica, text);
+    text += "</e>";
+  }
+  if (peces >= 2) text += "</amb>";
+  if (r.opcio == 1 && complet &&
+      Apostrofada(std::string_view(superficie, r.llarg_forma)) == 1)
+    text.push_back(' ');
+}
+
+void EscriuDesc(const RegTraduc& r, const char* superficie, std::string& text) {
+  if (r.opcio == 1) text += "<d>";
+  text.append(superficie, r.llarg_forma);
+  if (r.opcio == 1) text += "</d>";
 }
 
 }  // namespace etiquem

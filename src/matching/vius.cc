@@ -66,10 +66,10 @@ int ComprobarEstatsVius(Vius& v, int c) {
     const Nodo& n = v.t->automat[size_t(s.estat)];
     flag = majuscula;
     if (n.ntrans <= 0) continue;
-    int g = BuscBin(n.trans, c, n.ntrans);
+    int g = GrupDe(n, c);
     if (g >= 0) Segueix(v, v.nous, n.trans[g], s.traduc, false);
     if (majuscula) {
-      g = BuscBin(n.trans, c + 32, n.ntrans);
+      g = GrupDe(n, c + 32);
       if (g >= 0) Segueix(v, v.nous, n.trans[g], s.traduc, false);
     }
   }

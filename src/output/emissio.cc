@@ -19,25 +19,30 @@ int BuscaAccep(const Lector& l, int inici, int passos) {
 
 namespace {
 
-void Registre(Sortida& s, const RegTraduc& r, int superficie) {
+void Forma(Sortida& s, const Lectures& lec, const RegTraduc& r,
+           int superficie) {
   if (superficie == 1) {
-    Escriu(s, r.forma);
+    Escriu(s, std::string_view(lec.superficie, r.llarg_forma));
     EscriuByte(s, '/');
   }
-  Escriu(s, r.text);
 }
 
 }  // namespace
 
-void Emitir(Lector& l, Sortida& sortida, Sortida* desconegudes,
-            int superficie, int p, int opcio_desc) {
+void Emitir(Lector& l, const Lectures& lec, Sortida& sortida,
+            Sortida* desconegudes, int superficie, int p, int opcio_desc) {
   const PosBuffer& pos = l.buffer[p - 1];
   if (pos.anal.hi_es) {
-    Registre(sortida, pos.anal, superficie);
+    Forma(sortida, lec, pos.anal, superficie);
+    EscriuAnal(*lec.ac, *lec.v, pos.anal, lec.superficie, sortida.buf);
+    if (sortida.buf.size() >= sortida.llindar) Buida(sortida);
   } else if (pos.desc.hi_es) {
-    Registre(sortida, pos.desc, superficie);
+    Forma(sortida, lec, pos.desc, superficie);
+    EscriuDesc(pos.desc, lec.superficie, sortida.buf);
+    if (sortida.buf.size() >= sortida.llindar) Buida(sortida);
     if (opcio_desc == 1 && desconegudes != nullptr) {
-      Escriu(*desconegudes, pos.desc.forma);
+      Escriu(*desconegudes,
+             std::string_view(lec.superficie, pos.desc.llarg_forma));
       EscriuByte(*desconegudes, '\n');
     }
   } else if (pos.tipus == CARACTER) {

@@ -11,9 +11,19 @@
 #define ETIQUEM_OUTPUT_EMISSIO_H_
 
 #include "input/lector.h"
+#include "matching/accepta.h"
+#include "matching/vius.h"
 #include "output/sortida.h"
 
 namespace etiquem {
+
+// What the texts of an attempt's records are rendered from: its output
+// arena, its acceptance list and its surface.
+struct Lectures {
+  const Vius* v = nullptr;
+  Acceptacio* ac = nullptr;
+  const char* superficie = nullptr;
+};
 
 // The position (1 to 256) of the stretch's last character, for an attempt
 // whose first character has entry index `inici` and that stepped `passos`
@@ -25,8 +35,8 @@ int BuscaAccep(const Lector& l, int inici, int passos);
 // `superficie` is 1) and its pending superblanks. An unknown word written
 // from its `desc` record also goes, as one line, to `desconegudes` when
 // `opcio_desc` is 1.
-void Emitir(Lector& l, Sortida& sortida, Sortida* desconegudes,
-            int superficie, int p, int opcio_desc);
+void Emitir(Lector& l, const Lectures& lec, Sortida& sortida,
+            Sortida* desconegudes, int superficie, int p, int opcio_desc);
 
 }  // namespace etiquem
 
