@@ -10,26 +10,104 @@ namespace etiquem {
 
 namespace {
 
-// Writes the longest stretch of the attempt and points the reader at the
-// character after it. Returns the stretch's last position.
-int Emet(Analisi& an, int superficie, int desc) {
-  Lector& l = *an.l;
-  const int p = BuscaAccep(l, an.inici, an.n);
-  const Lectures lec{&an.v, &an.ac, an.superficie};
-  Emitir(l, lec, *an.sortida, an.desconegudes, superficie, p, desc);
-  l.acceso = Seguent(p);
-  l.leer = 0;
-  an.prim = 1;
-  an.n = 0;
-  LliurarVius(an.v);
-  return p;
-}
-
 // Drops the compound-only analysis of the position before `k` when a letter
 // follows it: compound readings stand only at the end of a word.
 void TreuPeces(Lector& l, int k) {
   PosBuffer& abans = l.buffer[(k + 255) & 255];
   if (abans.estat == 2 && abans.anal.hi_es) abans.anal.hi_es = false;
+}
+
+// Starts walking an attempt.
+void Comenca(Analisi& an) {
+  Inicialitzacio(an.v);
+  IniciaAcceptacio(an.ac);
+}
+
+// Steps the walk over character `c`, the attempt's an.n-th, at entry `k`,
+// and records what is accepted there.
+void Pas(Analisi& an, int c, int k) {
+  Lector& l = *an.l;
+  if (Noalfa(*an.t, c) == 0) TreuPeces(l, k);
+  PosBuffer& entrada = l.buffer[k];
+  // Records left here by an earlier attempt belong to text already written;
+  // only this attempt's count.
+  entrada.estat = 0;
+  entrada.anal.hi_es = false;
+  entrada.desc.hi_es = false;
+  if (an.n == 1) {
+    an.ban = ComprobarEstatsVius(an.v, c);
+    an.ban1 = an.ban;
+  } else {
+    an.ban1 = ComprobarEstatsVius(an.v, c);
+  }
+  ComprobarEstatsNous(an.v);
+  CercarEstAccept(an.ac, an.v, std::string_view(an.superficie, size_t(an.n)),
+                  an.ban, an.ban1, entrada, an.opcio_a, an.opcio_m);
+}
+
+// Steps the attempt's characters so far, which were followed in the memory.
+void Materialitza(Analisi& an) {
+  const int n = an.n;
+  Comenca(an);
+  for (int j = 0; j < n; ++j) {
+    an.n = j + 1;
+    Pas(an, uint8_t(an.superficie[j]), (an.inici + j) & 255);
+  }
+}
+
+// The attempt is over: the next one starts after position `p`.
+void Despres(Analisi& an, int p) {
+  an.l->acceso = etiquem::Seguent(p);
+  an.l->leer = 0;
+  an.prim = 1;
+  an.n = 0;
+}
+
+// Writes the unknown word of the stretch's first `llarg` characters.
+void Desconeguda(Analisi& an, uint32_t llarg) {
+  if (an.opcio_d != 1 || an.desconegudes == nullptr) return;
+  Escriu(*an.desconegudes, std::string_view(an.superficie, llarg));
+  EscriuByte(*an.desconegudes, '\n');
+}
+
+// Writes the longest stretch of the walked attempt and, when `desa`, keeps
+// the outcome in the memory. Returns the stretch's last position.
+int EmetIntent(Analisi& an, bool desa) {
+  Lector& l = *an.l;
+  const int p = BuscaAccep(l, an.inici, an.n);
+  const uint32_t llarg = uint32_t(((p - 1 - an.inici) & 255) + 1);
+  const Lectures lec{&an.v, &an.ac, an.superficie};
+  const PosBuffer& pos = l.buffer[p - 1];
+  const FontText font = pos.anal.hi_es   ? LECTURA
+                        : pos.desc.hi_es ? DESCONEGUDA
+                                         : PROPI;
+  an.contingut.clear();
+  const bool desc = ContingutPosicio(l, lec, an.opcio_s, p, an.contingut);
+  Escriu(*an.sortida, an.contingut);
+  if (desc) Desconeguda(an, llarg);
+  EmetSuperblancs(l, *an.sortida, l.buffer[p - 1].ordre);
+  if (desa)
+    DesaIntent(an.memoria, std::string_view(an.superficie, size_t(an.n)),
+               llarg, an.contingut, font);
+  LliurarVius(an.v);
+  Despres(an, p);
+  return p;
+}
+
+// Writes an attempt answered by the memory.
+void EmetDeMemoria(Analisi& an, const NodeMemoria& node) {
+  Lector& l = *an.l;
+  const int p = ((an.inici + int(node.llarg) - 1) & 255) + 1;
+  const PosBuffer& pos = l.buffer[p - 1];
+  if (node.font == PROPI) {
+    if (pos.tipus == CARACTER) EscriuByte(*an.sortida, char(pos.car));
+  } else {
+    Escriu(*an.sortida,
+           std::string_view(an.memoria.textos).substr(node.text, node.mida));
+  }
+  if (node.font == DESCONEGUDA) Desconeguda(an, node.llarg);
+  EmetSuperblancs(l, *an.sortida, l.buffer[p - 1].ordre);
+  Despres(an, p);
 }
 
 }  // namespace
@@ -47,10 +125,16 @@ void IniciaAnalisi(Analisi& an, const Transductor* t, Lector* l,
   an.ban = an.ban1 = 0;
   an.n = 0;
   an.inici = 0;
+  BuidaMemoria(an.memoria);
+  an.de_memoria = false;
 }
 
 void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
   Lector& l = *an.l;
+  an.opcio_s = superficie;
+  an.opcio_d = desc;
+  an.opcio_a = apostrof;
+  an.opcio_m = marca;
   l.leer = 1;
   an.prim = 1;
   an.n = 0;
@@ -58,37 +142,46 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
   for (;;) {
     int k = 0;
     const int c = ObtenerCaracter(l, k);
-    if (Noalfa(*an.t, c) == 0) TreuPeces(l, k);
     if (c == FI_ENTRADA) {
       if (an.prim == 1) return;
       // The input ended inside an attempt: write its longest stretch; what
       // stands after it is analysed like any other input, re-read from the
       // ring up to the end mark.
-      const int p = Emet(an, superficie, desc);
+      if (an.de_memoria) {
+        an.de_memoria = false;
+        Materialitza(an);
+      }
+      const int p = EmetIntent(an, false);
       if (l.buffer[Seguent(p) - 1].tipus == FINAL) return;
       continue;
     }
-    an.superficie[an.n++] = char(c);
-    PosBuffer& entrada = l.buffer[k];
-    // Records left here by an earlier attempt belong to text already
-    // written; only this attempt's count.
-    entrada.estat = 0;
-    entrada.anal.hi_es = false;
-    entrada.desc.hi_es = false;
     if (an.prim == 1) {
-      Inicialitzacio(an.v);
-      IniciaAcceptacio(an.ac);
-      an.inici = k;
-      an.ban = ComprobarEstatsVius(an.v, c);
-      an.ban1 = an.ban;
       an.prim = 0;
-    } else {
-      an.ban1 = ComprobarEstatsVius(an.v, c);
+      an.inici = k;
+      an.n = 0;
+      an.de_memoria = an.amb_memoria;
+      an.node_memoria = 0;
+      if (!an.de_memoria) Comenca(an);
     }
-    ComprobarEstatsNous(an.v);
-    CercarEstAccept(an.ac, an.v, std::string_view(an.superficie, size_t(an.n)),
-                    an.ban, an.ban1, entrada, apostrof, marca);
-    if (an.v.vius.empty() || an.n == kMaxPassos) Emet(an, superficie, desc);
+    an.superficie[an.n++] = char(c);
+    if (an.de_memoria) {
+      const uint32_t fill =
+          BuscaMemoria(an.memoria, an.node_memoria, uint8_t(c));
+      if (fill != 0) {
+        const NodeMemoria& node = an.memoria.nodes[fill];
+        if (node.tipus == TANCAT)
+          EmetDeMemoria(an, node);
+        else
+          an.node_memoria = fill;
+        continue;
+      }
+      // Off the stored paths: walk the attempt from its start.
+      an.de_memoria = false;
+      Materialitza(an);
+    } else {
+      Pas(an, c, k);
+    }
+    if (an.v.vius.empty() || an.n == kMaxPassos) EmetIntent(an, an.amb_memoria);
   }
 }
 

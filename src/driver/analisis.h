@@ -4,11 +4,19 @@
 // at each position, and when no path goes on writes the longest accepted
 // stretch and starts the next attempt right after it, re-reading from the
 // ring what it had already taken from the input.
+//
+// Attempts whose characters were seen before are answered from a memory of
+// finished attempts (driver/memoria.h): while the characters follow a stored
+// path nothing is stepped; at the first character off the stored paths the
+// attempt is stepped from its start, and its outcome is stored when it ends.
 
 #ifndef ETIQUEM_DRIVER_ANALISIS_H_
 #define ETIQUEM_DRIVER_ANALISIS_H_
 
+#include <string>
+
 #include "automaton/automat.h"
+#include "driver/memoria.h"
 #include "input/lector.h"
 #include "matching/accepta.h"
 #include "matching/vius.h"
@@ -34,6 +42,13 @@ struct Analisi {
   char superficie[kMaxPassos + 2];  // the attempt's characters
   int n = 0;      // characters in `superficie`
   int inici = 0;  // entry index of the attempt's first character
+  // Options of the run: -s, -d, -a, -m.
+  int opcio_s = 0, opcio_d = 0, opcio_a = 0, opcio_m = 0;
+  MemoriaIntents memoria;
+  bool amb_memoria = true;    // answer repeated attempts from the memory
+  bool de_memoria = false;    // the attempt so far follows a stored path
+  uint32_t node_memoria = 0;  // its node in the memory
+  std::string contingut;      // bytes of the position being written
 };
 
 // Wires an analysis to its model, reader and outputs.

@@ -19,37 +19,50 @@ int BuscaAccep(const Lector& l, int inici, int passos) {
 
 namespace {
 
-void Forma(Sortida& s, const Lectures& lec, const RegTraduc& r,
+void Forma(std::string& text, const Lectures& lec, const RegTraduc& r,
            int superficie) {
   if (superficie == 1) {
-    Escriu(s, std::string_view(lec.superficie, r.llarg_forma));
-    EscriuByte(s, '/');
+    text.append(lec.superficie, r.llarg_forma);
+    text.push_back('/');
   }
 }
 
 }  // namespace
 
+bool ContingutPosicio(const Lector& l, const Lectures& lec, int superficie,
+                      int p, std::string& text) {
+  const PosBuffer& pos = l.buffer[p - 1];
+  if (pos.anal.hi_es) {
+    Forma(text, lec, pos.anal, superficie);
+    EscriuAnal(*lec.ac, *lec.v, pos.anal, lec.superficie, text);
+    return false;
+  }
+  if (pos.desc.hi_es) {
+    Forma(text, lec, pos.desc, superficie);
+    EscriuDesc(pos.desc, lec.superficie, text);
+    return true;
+  }
+  // A superblank's marker writes nothing itself: its text follows.
+  if (pos.tipus == CARACTER) text.push_back(char(pos.car));
+  return false;
+}
+
+void EmetSuperblancs(Lector& l, Sortida& sortida, uint64_t ordre) {
+  while (!l.superblancs.empty() && l.superblancs.front().ordre <= ordre)
+    EmiteSuper(l, sortida);
+}
+
 void Emitir(Lector& l, const Lectures& lec, Sortida& sortida,
             Sortida* desconegudes, int superficie, int p, int opcio_desc) {
   const PosBuffer& pos = l.buffer[p - 1];
-  if (pos.anal.hi_es) {
-    Forma(sortida, lec, pos.anal, superficie);
-    EscriuAnal(*lec.ac, *lec.v, pos.anal, lec.superficie, sortida.buf);
-    if (sortida.buf.size() >= sortida.llindar) Buida(sortida);
-  } else if (pos.desc.hi_es) {
-    Forma(sortida, lec, pos.desc, superficie);
-    EscriuDesc(pos.desc, lec.superficie, sortida.buf);
-    if (sortida.buf.size() >= sortida.llindar) Buida(sortida);
-    if (opcio_desc == 1 && desconegudes != nullptr) {
-      Escriu(*desconegudes,
-             std::string_view(lec.superficie, pos.desc.llarg_forma));
-      EscriuByte(*desconegudes, '\n');
-    }
-  } else if (pos.tipus == CARACTER) {
-    EscriuByte(sortida, char(pos.car));
+  const bool desc = ContingutPosicio(l, lec, superficie, p, sortida.buf);
+  if (sortida.buf.size() >= sortida.llindar) Buida(sortida);
+  if (desc && opcio_desc == 1 && desconegudes != nullptr) {
+    Escriu(*desconegudes,
+           std::string_view(lec.superficie, pos.desc.llarg_forma));
+    EscriuByte(*desconegudes, '\n');
   }
-  while (!l.superblancs.empty() && l.superblancs.front().ordre <= pos.ordre)
-    EmiteSuper(l, sortida);
+  EmetSuperblancs(l, sortida, pos.ordre);
 }
 
 }  // namespace etiquem

@@ -10,6 +10,8 @@
 #ifndef ETIQUEM_OUTPUT_EMISSIO_H_
 #define ETIQUEM_OUTPUT_EMISSIO_H_
 
+#include <string>
+
 #include "input/lector.h"
 #include "matching/accepta.h"
 #include "matching/vius.h"
@@ -30,6 +32,16 @@ struct Lectures {
 // characters (at least 1). Only the stepped positions count, whatever their
 // place in the ring.
 int BuscaAccep(const Lector& l, int inici, int passos);
+
+// Appends to `text` the bytes that position `p` writes (its reading, with
+// its surface form and "/" when `superficie` is 1, or its own byte); returns
+// whether they come from an unknown-word record.
+bool ContingutPosicio(const Lector& l, const Lectures& lec, int superficie,
+                      int p, std::string& text);
+
+// Writes, in input order, the waiting superblanks whose marker is at or
+// before input character number `ordre`.
+void EmetSuperblancs(Lector& l, Sortida& sortida, uint64_t ordre);
 
 // Writes position `p` to `sortida` (with its surface form and "/" when
 // `superficie` is 1) and its pending superblanks. An unknown word written

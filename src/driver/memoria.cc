@@ -1,0 +1,66 @@
+// A memory of finished attempts; see memoria.h.
+
+#include "driver/memoria.h"
+
+namespace etiquem {
+
+namespace {
+
+constexpr size_t kCubetesInicials = 1 << 12;
+
+void Indexa(MemoriaIntents& m, uint32_t n) {
+  const size_t mascara = m.cubetes.size() - 1;
+  const NodeMemoria& node = m.nodes[n];
+  size_t h = (size_t(node.pare) * 0x9E3779B1u + node.c * 0x85EBCA77u) & mascara;
+  while (m.cubetes[h] != 0) h = (h + 1) & mascara;
+  m.cubetes[h] = n;
+}
+
+// Keeps the table at most half full.
+void Creix(MemoriaIntents& m) {
+  if ((m.nodes.size() + 1) * 2 <= m.cubetes.size()) return;
+  m.cubetes.assign(m.cubetes.size() * 2, 0);
+  for (uint32_t n = 1; n < m.nodes.size(); ++n) Indexa(m, n);
+}
+
+uint32_t Fill(MemoriaIntents& m, uint32_t pare, uint8_t c) {
+  uint32_t n = BuscaMemoria(m, pare, c);
+  if (n != 0) return n;
+  Creix(m);
+  m.nodes.push_back(NodeMemoria{pare, c, VIU, 0, 0, 0, 0, 0});
+  n = uint32_t(m.nodes.size() - 1);
+  Indexa(m, n);
+  return n;
+}
+
+}  // namespace
+
+void BuidaMemoria(MemoriaIntents& m) {
+  // Reserved at the bound, so growth never doubles past it; pages not yet
+  // written take no memory.
+  m.nodes.reserve(m.max_nodes);
+  m.textos.reserve(m.max_textos);
+  m.nodes.clear();
+  m.nodes.push_back(NodeMemoria{});
+  m.cubetes.assign(kCubetesInicials, 0);
+  m.textos.clear();
+}
+
+void DesaIntent(MemoriaIntents& m, std::string_view cami, uint32_t llarg,
+                std::string_view text, FontText font) {
+  if (m.nodes.empty() || m.nodes.size() + cami.size() > m.max_nodes ||
+      m.textos.size() + text.size() > m.max_textos)
+    BuidaMemoria(m);
+  if (cami.size() > m.max_nodes || text.size() > m.max_textos) return;
+  uint32_t n = 0;
+  for (char c : cami) n = Fill(m, n, uint8_t(c));
+  NodeMemoria& node = m.nodes[n];
+  node.tipus = TANCAT;
+  node.font = font;
+  node.llarg = llarg;
+  node.text = uint32_t(m.textos.size());
+  node.mida = font == PROPI ? 0 : uint32_t(text.size());
+  m.textos.append(text.data(), node.mida);
+}
+
+}  // namespace etiquem

@@ -1,0 +1,174 @@
+// The memory of finished attempts must never change what is written: the
+// same runs, with and without it, on generated dictionaries and texts (case,
+// superblanks, NUL and bytes 1 and 255, every option) give the same bytes on
+// standard output and in the unknown-words file. Also checks that the memory
+// stays within its bounds by emptying itself.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "automat_prova.h"
+#include "driver/analisis.h"
+#include "driver/memoria.h"
+#include "input/escaner.h"
+#include "input/lector.h"
+
+namespace etiquem {
+namespace {
+
+struct Sortides {
+  std::string text;
+  std::string desconegudes;
+};
+
+int FitxerMemoria(const std::string& contingut) {
+  int fd = memfd_create("etiquem-prova", 0);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, contingut.data(), contingut.size()),
+            ssize_t(contingut.size()));
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string Llegeix(int fd) {
+  std::string r;
+  lseek(fd, 0, SEEK_SET);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) r.append(buf, size_t(n));
+  close(fd);
+  return r;
+}
+
+// One whole analysis in this process.
+Sortides Analitza(const Transductor& t, const std::string& text, int s, int d,
+                  int a, int m, bool memoria, size_t max_nodes = 1 << 17) {
+  Sortida sortida;
+  sortida.fd = FitxerMemoria("");
+  Sortida desc;
+  desc.fd = FitxerMemoria("");
+  auto e = std::make_unique<Escaner>();
+  int entrada = FitxerMemoria(text);
+  IniciaEscaner(*e, entrada, 64);  // small blocks: openers straddle reads
+  e->abans_de_llegir = &sortida;
+  auto l = std::make_unique<Lector>();
+  IniciaLector(*l, e.get());
+  auto an = std::make_unique<Analisi>();
+  an->memoria.max_nodes = max_nodes;
+  an->memoria.max_textos = max_nodes * 8;
+  IniciaAnalisi(*an, &t, l.get(), &sortida, &desc);
+  an->amb_memoria = memoria;
+  Analisis(*an, s, d, a, m);
+  Buida(sortida);
+  Buida(desc);
+  close(entrada);
+  return {Llegeix(sortida.fd), Llegeix(desc.fd)};
+}
+
+// A random dictionary over a few letters: consuming moves go forward (or
+// loop on one state with a single move), so paths stay few; epsilon moves
+// go forward only; markers of the three kinds; two tags.
+std::string DiccionariAtzar(std::mt19937& g) {
+  const std::string lletres = "abAB' -";
+  const int n = 6 + int(g() % 10);
+  std::string d = "alfabet 'ABab-\ndefine n 258\ndefine v 259\n";
+  for (int e = 0; e < n; ++e) {
+    d += "estat " + std::to_string(e) + "\n";
+    if (g() % 6 == 0) d += "  fi\n";
+    if (g() % 9 == 0) d += "  parcial\n";
+    if (g() % 9 == 0) d += "  descon\n";
+    for (char c : lletres) {
+      if (g() % 3 != 0) continue;
+      int moviments = 1 + int(g() % 2);
+      for (int i = 0; i < moviments; ++i) {
+        int des = e + 1 + int(g() % 3);
+        if (des >= n) des = e;  // a loop on this state
+        if (des == e && i > 0) continue;
+        std::string lo = c == ' ' ? "\\s" : std::string(1, c);
+        const char* lm = g() % 4 == 0 ? "-" : (g() % 2 ? "x" : "\\xe9");
+        d += "  " + lo + " " + lm + " " + std::to_string(des) + "\n";
+      }
+    }
+    if (e > 0 && g() % 4 == 0 && e + 1 < n) {
+      d += "  eps " + std::string(g() % 2 ? "&n" : "&v") + " " +
+           std::to_string(e + 1) + "\n";
+    }
+  }
+  return d;
+}
+
+std::string TextAtzar(std::mt19937& g, size_t llarg) {
+  const std::string peces[] = {"a",  "b",  "A",   "B",  "'",   " ",
+                               "-",  "\n", "ab",  "ba", "aab", "Ab ",
+                               "\x01", std::string(1, '\0'), "\xff",
+                               "<![CDATA[x]]>", "<![CDATA[", "]]>"};
+  std::string t;
+  while (t.size() < llarg) t += peces[g() % (sizeof peces / sizeof *peces)];
+  return t;
+}
+
+TEST(MemoriaIntents, NoCanviaMaiElQueEsEscriu) {
+  std::mt19937 g(20261207);
+  int amb_lectures = 0, amb_peces = 0, amb_desconegudes = 0;
+  for (int cas = 0; cas < 120; ++cas) {
+    const std::string desc = DiccionariAtzar(g);
+    const std::string bytes = prova::Bytes(desc);
+    Transductor t;
+    std::string error;
+    ASSERT_TRUE(GenautoDeMemoria(t, "prova", reinterpret_cast<const uint8_t*>(
+                                                  bytes.data()),
+                                  bytes.size(), error))
+        << error;
+    const std::string text = TextAtzar(g, 200 + g() % 2000);
+    const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
+    Sortides sense = Analitza(t, text, s, 1, a, m, false);
+    Sortides amb = Analitza(t, text, s, 1, a, m, true);
+    ASSERT_EQ(sense.text, amb.text) << desc;
+    ASSERT_EQ(sense.desconegudes, amb.desconegudes) << desc;
+    // A memory so small that it empties itself all the time.
+    Sortides petita = Analitza(t, text, s, 1, a, m, true, 8);
+    ASSERT_EQ(sense.text, petita.text) << desc;
+    amb_lectures += sense.text.find('/') != std::string::npos;
+    amb_peces += sense.text.find("<e>") != std::string::npos;
+    amb_desconegudes += !sense.desconegudes.empty();
+  }
+  // The generated cases do exercise every kind of reading.
+  EXPECT_GT(amb_lectures, 30);
+  EXPECT_GT(amb_peces, 5);
+  EXPECT_GT(amb_desconegudes, 5);
+}
+
+TEST(MemoriaIntents, UnBlancIUnSuperblancNoSConfonen) {
+  // Both step as a blank; only the blank writes itself.
+  Transductor t;
+  std::string error;
+  const std::string bytes = prova::Bytes("alfabet a\nestat 0\n  a a 1\nestat 1\n  fi\n");
+  ASSERT_TRUE(GenautoDeMemoria(
+      t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()),
+      bytes.size(), error));
+  const std::string text = "a a<![CDATA[<p>]]>a a<![CDATA[<q>]]>a";
+  EXPECT_EQ(Analitza(t, text, 0, 0, 0, 0, true).text,
+            "a/ a/<![CDATA[<p>]]>a/ a/<![CDATA[<q>]]>a/");
+}
+
+TEST(MemoriaIntents, EsBuidaQuanSOmple) {
+  MemoriaIntents m;
+  m.max_nodes = 16;
+  m.max_textos = 64;
+  BuidaMemoria(m);
+  DesaIntent(m, "abcdefgh ", 8, "abcdefgh/", LECTURA);
+  EXPECT_NE(BuscaMemoria(m, 0, 'a'), 0u);
+  DesaIntent(m, "ijklmnopq ", 9, "ijklmnopq/", LECTURA);
+  // The second path did not fit beside the first: the memory was emptied.
+  EXPECT_EQ(BuscaMemoria(m, 0, 'a'), 0u);
+  EXPECT_NE(BuscaMemoria(m, 0, 'i'), 0u);
+  EXPECT_LE(m.nodes.size(), m.max_nodes);
+}
+
+}  // namespace
+}  // namespace etiquem
