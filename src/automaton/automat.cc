@@ -113,7 +113,7 @@ bool CrearDefs(Transductor& t, int32_t n, std::string& error) {
 // Alphabet and defines; both passes need them, so they are read once.
 bool LlegirSimbols(Analitzant& a, Transductor& t) {
   int32_t longalf = a.c.Int32();
-  if (Curt(a)) return false;
+  if (a.c.curt) return !Curt(a);
   if (longalf < 0) {
     Falla(a, "longitud de alfabeto negativa");
     return false;
@@ -129,7 +129,7 @@ bool LlegirSimbols(Analitzant& a, Transductor& t) {
   a.c.pos += size_t(longalf);
 
   int32_t cdef = a.c.Int32();
-  if (Curt(a)) return false;
+  if (a.c.curt) return !Curt(a);
   if (cdef < 0) {
     Falla(a, "n\xfamero de s\xedmbolos negativo");
     return false;
@@ -144,7 +144,7 @@ bool LlegirSimbols(Analitzant& a, Transductor& t) {
   t.cdef = cdef;
   for (int32_t i = 0; i < cdef; ++i) {
     int32_t llarg = a.c.Int32();
-    if (Curt(a)) return false;
+    if (a.c.curt) return !Curt(a);
     if (llarg < 0) {
       Falla(a, "longitud de nombre negativa");
       return false;
@@ -159,7 +159,7 @@ bool LlegirSimbols(Analitzant& a, Transductor& t) {
     t.defines[size_t(i)].nom.assign(nom, strnlen(nom, size_t(llarg)));
     a.c.pos += size_t(llarg);
     t.defines[size_t(i)].codi = a.c.Int32();
-    if (Curt(a)) return false;
+    if (a.c.curt) return !Curt(a);
   }
   t.nom_de_codi.assign(32768, -1);
   for (int32_t i = cdef - 1; i >= 0; --i) {
@@ -181,7 +181,7 @@ bool LlegirLlista(Analitzant& a, Transductor& t, bool omplir, bool epsilon,
                   int32_t estat, int32_t& ngrups, size_t& grup,
                   size_t& moviment, size_t& marca) {
   int32_t n = a.c.Int32();
-  if (Curt(a)) return false;
+  if (a.c.curt) return !Curt(a);
   ngrups = n > 0 ? n : 0;
   // Each group takes at least 6 bytes.
   if (!omplir && uint64_t(ngrups) * 6 > a.c.mida - a.c.pos) {
@@ -192,7 +192,7 @@ bool LlegirLlista(Analitzant& a, Transductor& t, bool omplir, bool epsilon,
   for (int32_t g = 0; g < ngrups; ++g) {
     int16_t lo = a.c.Int16();
     int32_t m = a.c.Int32();
-    if (Curt(a)) return false;
+    if (a.c.curt) return !Curt(a);
     if (m < 0) {
       Falla(a, "n\xfamero de transiciones negativo en el estado " +
                    std::to_string(estat));
@@ -217,16 +217,26 @@ bool LlegirLlista(Analitzant& a, Transductor& t, bool omplir, bool epsilon,
       a.nmoviments += uint64_t(m);
       if (!epsilon && EsMarca(lo)) a.nmarques += 1;
     }
-    for (int32_t i = 0; i < m; ++i) {
-      int16_t lm = a.c.Int16();
-      int32_t des = a.c.Int32();
-      if (omplir) {
-        t.moviments[moviment++] = Strans{lm, des};
-      } else if (seguible && !SimbolConegut(t, lm)) {
-        Falla(a, "el s\xedmbolo " + std::to_string(lm) +
-                     " no est\xe1 definido (estado " + std::to_string(estat) +
-                     ")");
-        return false;
+    // The moves are known to be there: read them without per-field checks.
+    const uint8_t* p = a.c.dades + a.c.pos;
+    a.c.pos += size_t(m) * 6;
+    if (omplir) {
+      Strans* desti = &t.moviments[moviment];
+      moviment += size_t(m);
+      for (int32_t i = 0; i < m; ++i, p += 6) {
+        desti[i].lm = int16_t(uint16_t(p[0] | p[1] << 8));
+        desti[i].des = int32_t(uint32_t(p[2]) | uint32_t(p[3]) << 8 |
+                               uint32_t(p[4]) << 16 | uint32_t(p[5]) << 24);
+      }
+    } else if (seguible) {
+      for (int32_t i = 0; i < m; ++i, p += 6) {
+        const int16_t lm = int16_t(uint16_t(p[0] | p[1] << 8));
+        if (!SimbolConegut(t, lm)) {
+          Falla(a, "el s\xedmbolo " + std::to_string(lm) +
+                       " no est\xe1 definido (estado " +
+                       std::to_string(estat) + ")");
+          return false;
+        }
       }
     }
   }
@@ -236,7 +246,7 @@ bool LlegirLlista(Analitzant& a, Transductor& t, bool omplir, bool epsilon,
 // One pass over the state records.
 bool LlegirEstats(Analitzant& a, Transductor& t, bool omplir) {
   int32_t n = a.c.Int32();
-  if (Curt(a)) return false;
+  if (a.c.curt) return !Curt(a);
   if (n < 0) {
     Falla(a, "n\xfamero de estados negativo");
     return false;
@@ -256,7 +266,7 @@ bool LlegirEstats(Analitzant& a, Transductor& t, bool omplir) {
     Nodo node{};
     node.estado = a.c.Int32();
     int16_t flag = a.c.Int16();
-    if (Curt(a)) return false;
+    if (a.c.curt) return !Curt(a);
     if (flag == 1) {
       size_t primer = grup;
       if (!LlegirLlista(a, t, omplir, true, k, node.neps, grup, moviment,
