@@ -106,7 +106,6 @@ LANGS=(ca)
 ((DO_ES)) && LANGS+=(es)
 
 # ---------------------------------------------------------------- helpers
-now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
 
 # median of the numbers on stdin (mean of the middle two for an even count)
 median() { sort -g | awk '{a[NR]=$1} END{ if (NR==0) {print "nan"; exit}
@@ -118,26 +117,24 @@ short_sha() { sha256sum "$1" | cut -c1-12; }
 run_once() {
   local in=$1 out=$2; shift 2
   local t0 t1
-  t0=$(now_us)
+  t0=${EPOCHREALTIME/./}
   "$@" < "$in" > "$out" 2>>"$ERRLOG" || return $?
-  t1=$(now_us)
+  t1=${EPOCHREALTIME/./}
   awk -v d=$((t1 - t0)) 'BEGIN{printf "%.6f\n", d/1e6}'
 }
 
 # measure TOOL LANG IN WORDS cmd...
-# One warm-up run (under /usr/bin/time for the peak RSS), RUNS timed runs,
-# then the load time: the same command on empty input. Appends one row.
+# One warm-up run, RUNS timed runs (wall time from the shell's clock; CPU time
+# and peak RSS from /usr/bin/time around the same runs), then the load time:
+# the same command on empty input, without /usr/bin/time. Appends one row.
 measure() {
   local tool=$1 lang=$2 in=$3 words=$4; shift 4
-  local out=$OUT/$tool.$lang.out bytes rss=nan rc=0 t times=() sha sha2 load_n loads=()
+  local out=$OUT/$tool.$lang.out bytes rss=0 cpu rc=0 t times=() cpus=() sha sha2 load_n loads=()
+  local wrap=()
+  ((HAVE_TIME)) && wrap=(/usr/bin/time -f '%U %S %M' -o "$OUT/usage")
   bytes=$(stat -c %s "$in")
   log "bench: $tool on $lang ($((bytes / 1000000)) MB): warm-up + $RUNS runs"
-  if ((HAVE_TIME)); then
-    /usr/bin/time -f %M -o "$OUT/rss" "$@" < "$in" > "$out" 2>>"$ERRLOG" || rc=$?
-    [[ $rc -eq 0 ]] && rss=$(tail -n1 "$OUT/rss")
-  else
-    "$@" < "$in" > "$out" 2>>"$ERRLOG" || rc=$?
-  fi
+  "$@" < "$in" > "$out" 2>>"$ERRLOG" || rc=$?
   if [[ $rc -ne 0 ]]; then
     log "bench: $tool on $lang failed (exit $rc); see $ERRLOG"
     NOTES+=("$tool on $lang: failed with exit status $rc")
@@ -145,8 +142,12 @@ measure() {
   fi
   sha=$(short_sha "$out")
   for ((i = 0; i < RUNS; i++)); do
-    t=$(run_once "$in" "$out" "$@") || { log "bench: $tool on $lang failed in a timed run"; return 0; }
+    t=$(run_once "$in" "$out" "${wrap[@]}" "$@") || { log "bench: $tool on $lang failed in a timed run"; return 0; }
     times+=("$t")
+    if ((HAVE_TIME)); then
+      read -r cpu rss < <(awk -v m="$rss" 'NF >= 3 { print $1 + $2, ($3 > m ? $3 : m) }' "$OUT/usage")
+      cpus+=("$cpu")
+    fi
   done
   sha2=$(short_sha "$out")
   if [[ $sha != "$sha2" ]]; then
@@ -158,15 +159,16 @@ measure() {
     t=$(run_once "$OUT/empty" "$OUT/load.out" "$@") || { t=nan; break; }
     loads+=("$t")
   done
-  local med lo hi load
+  local med lo hi load cpumed=nan
   med=$(printf '%s\n' "${times[@]}" | median)
   lo=$(printf '%s\n' "${times[@]}" | sort -g | head -n1)
   hi=$(printf '%s\n' "${times[@]}" | sort -g | tail -n1)
   load=$(printf '%s\n' "${loads[@]}" | median)
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' \
-    "$lang" "$tool" "$bytes" "$words" "$med" "$lo" "$hi" "$rss" "$load" "$sha" >> "$ROWS"
-  log "$(printf 'bench:   median %.3f s (%.3f..%.3f), load %.1f ms, peak RSS %s KB, sha %s' \
-    "$med" "$lo" "$hi" "$(awk -v l="$load" 'BEGIN{print l*1000}')" "$rss" "$sha")"
+  ((HAVE_TIME)) && cpumed=$(printf '%s\n' "${cpus[@]}" | median) || rss=nan
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' \
+    "$lang" "$tool" "$bytes" "$words" "$med" "$lo" "$hi" "$rss" "$load" "$sha" "$cpumed" >> "$ROWS"
+  log "$(printf 'bench:   median %.3f s (%.3f..%.3f), cpu %s s, load %.1f ms, peak RSS %s KB, sha %s' \
+    "$med" "$lo" "$hi" "$cpumed" "$(awk -v l="$load" 'BEGIN{print l*1000}')" "$rss" "$sha")"
 }
 
 # a few lower-case entries of a lexicon, "surface<TAB>lexical" (Latin-1, and UTF-8)
@@ -280,6 +282,11 @@ prepare_foma() {
 }
 
 # ---------------------------------------------------------------- run
+LOAD0=$(cut -d' ' -f1-3 /proc/loadavg)
+if awk -v l="${LOAD0%% *}" -v n="$(nproc)" 'BEGIN{ exit !(l > n / 4) }'; then
+  log "bench: warning: load average $LOAD0 on $(nproc) cores; other work will disturb the timings"
+  NOTES+=("the machine was busy at the start (load average $LOAD0): wall times are noisy, compare cpu s")
+fi
 log "bench: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), outputs in $OUT"
 
 for lang in "${LANGS[@]}"; do
@@ -319,7 +326,15 @@ if ((DO_STRACE)); then
     strace -f -c -e trace=read,write -o "$st" "$ETQ" -b "$SHARED/lexicon/ca.bin" \
       < "$SHARED/corpus/ca.txt" > "$OUT/strace.out" 2>>"$ERRLOG" || true
     reads=$(awk '$NF=="read"{print $4}' "$st"); writes=$(awk '$NF=="write"{print $4}' "$st")
-    NOTES+=("strace -c on ca.txt ($st): ${reads:-0} read calls, ${writes:-0} write calls, $(awk -v r="${reads:-0}" -v w="${writes:-0}" 'BEGIN{ if (r>0) printf "%.2f", w/r; else print "n/a"}') writes per read")
+    NOTES+=("strace -c on ca.txt ($st): ${reads:-0} read calls, ${writes:-0} write calls (all files)")
+    # the same run traced call by call, to count reads of the input (fd 0)
+    # and writes of the output (fd 1) alone
+    strace -f -s 0 -e trace=read,write -o "$RESULTS/strace-ca.calls" "$ETQ" -b "$SHARED/lexicon/ca.bin" \
+      < "$SHARED/corpus/ca.txt" > "$OUT/strace.out" 2>>"$ERRLOG" || true
+    reads=$(grep -cE '^([0-9]+ +)?read\(0,' "$RESULTS/strace-ca.calls" || true)
+    writes=$(grep -cE '^([0-9]+ +)?write\(1,' "$RESULTS/strace-ca.calls" || true)
+    NOTES+=("strace on ca.txt: ${reads} reads of stdin, ${writes} writes to stdout, $(awk -v r="$reads" -v w="$writes" 'BEGIN{ if (r>0) printf "%.2f", w/r; else print "n/a"}') writes per input read")
+    { echo; echo "stdin reads (fd 0): $reads; stdout writes (fd 1): $writes"; } >> "$st"
   else
     NOTES+=("--strace: needs a working etiquem and strace; skipped")
   fi
@@ -330,10 +345,10 @@ if ((DO_BIG)); then
     txt=$SHARED/corpus/ca.txt
     reps=$(( (1000000000 + $(stat -c %s "$txt") - 1) / $(stat -c %s "$txt") ))
     log "bench: etiquem on ca.txt x $reps (piped, output to /dev/null) for peak memory"
-    t0=$(now_us)
+    t0=${EPOCHREALTIME/./}
     if { for ((i = 0; i < reps; i++)); do cat "$txt"; done; } \
          | /usr/bin/time -f %M -o "$OUT/rss.big" "$ETQ" -b "$SHARED/lexicon/ca.bin" > /dev/null 2>>"$ERRLOG"; then
-      t1=$(now_us)
+      t1=${EPOCHREALTIME/./}
       NOTES+=("$(awk -v r="$(tail -n1 "$OUT/rss.big")" -v n="$reps" -v b="$(stat -c %s "$txt")" -v d=$((t1 - t0)) \
         'BEGIN{printf "etiquem on %.2f GB (ca.txt x %d, piped): peak RSS %.1f MiB, %.1f s, %.1f MB/s", n*b/1e9, n, r/1024, d/1e6, n*b/1e6/(d/1e6)}')")
     else
@@ -348,12 +363,13 @@ fi
 TABLE=$RESULTS/table.txt
 {
   echo "etiquem benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $RUNS runs after a warm-up, medians"
+  echo "load average at start: $LOAD0; at end: $(cut -d' ' -f1-3 /proc/loadavg)"
   awk -F'\t' '
-    BEGIN { fmt = "%-4s %-10s %10s %9s %9s %17s %8s %11s %8s %9s %-13s %9s %9s\n"
-            printf fmt, "text", "tool", "MB in", "words", "median s", "min..max s", "MB/s", "words/s",
+    BEGIN { fmt = "%-4s %-10s %7s %9s %9s %15s %7s %8s %11s %8s %8s %-13s %7s %9s\n"
+            printf fmt, "text", "tool", "MB in", "words", "median s", "min..max s", "cpu s", "MB/s", "words/s",
                    "RSS MiB", "load ms", "sha256", "MB/s x", "words/s x" }
     { n++; lang[n]=$1; tool[n]=$2; mb[n]=$3/1e6; w[n]=$4; t[n]=$5; lo[n]=$6; hi[n]=$7
-      rss[n]=$8; load[n]=$9; sha[n]=$10
+      rss[n]=$8; load[n]=$9; sha[n]=$10; cpu[n]=$11
       mbs[n] = mb[n]/t[n]; wps[n] = w[n]/t[n]
       if ($2 == "etiquem") { emb[$1] = mbs[n]; ewps[$1] = wps[n] } }
     END {
@@ -362,12 +378,12 @@ TABLE=$RESULTS/table.txt
         if (tool[i] != "etiquem" && (lang[i] in emb)) {
           rx = sprintf("%.1f", emb[lang[i]]/mbs[i]); wx = sprintf("%.1f", ewps[lang[i]]/wps[i]) }
         printf fmt, lang[i], tool[i], sprintf("%.2f", mb[i]), w[i], sprintf("%.3f", t[i]),
-          sprintf("%.3f..%.3f", lo[i], hi[i]), sprintf("%.2f", mbs[i]), sprintf("%.0f", wps[i]),
+          sprintf("%.2f..%.2f", lo[i], hi[i]), (cpu[i] == "nan" ? "n/a" : sprintf("%.2f", cpu[i])), sprintf("%.2f", mbs[i]), sprintf("%.0f", wps[i]),
           (rss[i] == "nan" ? "n/a" : sprintf("%.1f", rss[i]/1024)), sprintf("%.1f", load[i]*1000),
           sha[i], rx, wx
       } }' "$ROWS"
   echo "MB = 10^6 bytes fed to the tool (hfst-proc: escaped UTF-8 text; flookup: UTF-8 tokens one per line)."
-  echo "words: wc -w of the text (flookup: tokens fed). 'x' columns: etiquem / that tool, same text, this run."
+  echo "words: wc -w of the text (flookup: tokens fed). cpu: user+sys. 'x' columns: etiquem / that tool, same text, this run (wall time)."
   for n in "${NOTES[@]}"; do echo "note: $n"; done
 } > "$TABLE"
 echo

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -82,11 +83,15 @@ AutomatProva Descriu(const std::string& text) {
   std::istringstream linies(text);
   std::string linia;
   while (std::getline(linies, linia)) {
-    size_t h = linia.find(" #");
+    size_t h = linia.find(" # ");
     if (h != std::string::npos) linia.resize(h);
     std::istringstream ss(linia);
     std::string ordre;
-    if (!(ss >> ordre) || ordre[0] == '#') continue;
+    if (!(ss >> ordre)) continue;
+    // "#" then a digit or "-" is a numeric symbol; any other "#" a comment.
+    if (ordre[0] == '#' &&
+        (ordre.size() == 1 || !(isdigit(uint8_t(ordre[1])) || ordre[1] == '-')))
+      continue;
     if (ordre == "alfabet") {
       std::string b;
       ss >> b;

@@ -15,7 +15,8 @@
 //
 // Symbol tokens: one byte stands for itself; "-" is 0 (writes nothing);
 // "&name" is a define's code; "#N" is the number N; "\s", "\t", "\n",
-// "\xHH" are escapes. Consecutive moves with the same input symbol form one
+// "\xHH" are escapes. A comment is a line starting with "#" (not "#N") or
+// what follows " # ". Consecutive moves with the same input symbol form one
 // group; groups keep the order written (so unsorted lists can be made).
 // "eps" moves go to the first epsilon group, "eps2" to a second one.
 // "flag N" sets a state's epsilon flag (by default 1 when it has epsilon

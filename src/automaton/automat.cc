@@ -221,7 +221,7 @@ bool LlegirLlista(Analitzant& a, Transductor& t, bool omplir, bool epsilon,
     const uint8_t* p = a.c.dades + a.c.pos;
     a.c.pos += size_t(m) * 6;
     if (omplir) {
-      Strans* desti = &t.moviments[moviment];
+      Strans* desti = t.moviments.data() + moviment;
       moviment += size_t(m);
       for (int32_t i = 0; i < m; ++i, p += 6) {
         desti[i].lm = int16_t(uint16_t(p[0] | p[1] << 8));

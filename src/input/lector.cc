@@ -67,20 +67,7 @@ void IniciaLector(Lector& l, Escaner* e) {
   l.escaner = e;
 }
 
-int DameCaracter(Lector& l, int& k) {
-  if (l.leer == 1 || l.buffer[l.acceso - 1].tipus == BUIDA) return Fresc(l, k);
-  const PosBuffer& p = l.buffer[l.acceso - 1];
-  k = l.acceso - 1;
-  l.acceso = Seguent(l.acceso);
-  switch (p.tipus) {
-    case SUPERBLANC:
-      return CODI_SUPERBLANC;
-    case FINAL:
-      return FI_ENTRADA;
-    default:
-      return p.car;
-  }
-}
+int DameCaracterFresc(Lector& l, int& k) { return Fresc(l, k); }
 
 void EmiteSuper(Lector& l, Sortida& s) {
   if (l.superblancs.empty()) return;

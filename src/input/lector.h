@@ -80,14 +80,54 @@ struct Lector {
   Escaner* escaner = nullptr;
 };
 
-inline int Seguent(int p) { return p % 256 + 1; }
+inline int Seguent(int p) { return (p & 255) + 1; }  // p in 1..256
 
 // Empties every position and the superblank queue; reads from `e`.
 void IniciaLector(Lector& l, Escaner* e);
 
+// Takes a token from the scanner and stores it at the write position; the
+// slow path of DameCaracter, for when the ring holds nothing to re-read.
+int DameCaracterFresc(Lector& l, int& k);
+
 // Next character: 0..255, CODI_SUPERBLANC or FI_ENTRADA; `k` gets its entry
-// index.
-int DameCaracter(Lector& l, int& k);
+// index. Inline, with the two common cases first: a character re-read from
+// the ring, and a plain byte already in the scanner's buffer.
+inline int DameCaracter(Lector& l, int& k) {
+  if (l.leer == 0) {
+    const PosBuffer& p = l.buffer[l.acceso - 1];
+    if (p.tipus != BUIDA) {
+      k = l.acceso - 1;
+      l.acceso = Seguent(l.acceso);
+      return p.tipus == CARACTER     ? p.car
+             : p.tipus == SUPERBLANC ? CODI_SUPERBLANC
+                                     : FI_ENTRADA;
+    }
+  }
+  Escaner& e = *l.escaner;
+  if (e.pos < e.fi && e.condicio == INITIAL && e.buf[e.pos] != '<') {
+    if (e.token.te_cadena) reset_token(e);
+    const uint8_t c = uint8_t(e.buf[e.pos++]);
+    e.token.caracter = c;
+    PosBuffer& p = l.buffer[l.indice - 1];
+    p.tipus = CARACTER;
+    p.car = c;
+    p.estat = 0;
+    p.anal.hi_es = false;
+    p.desc.hi_es = false;
+    p.ordre = ++l.llegits;
+    k = l.indice - 1;
+    l.indice = Seguent(l.indice);
+    PosBuffer& despres = l.buffer[l.indice - 1];
+    despres.tipus = BUIDA;
+    despres.car = 0;
+    despres.estat = 0;
+    despres.anal.hi_es = false;
+    despres.desc.hi_es = false;
+    l.leer = 1;
+    return c;
+  }
+  return DameCaracterFresc(l, k);
+}
 
 // As DameCaracter, with a superblank delivered as a blank (32).
 inline int LeerCaracter(Lector& l, int& k) {
