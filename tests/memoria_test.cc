@@ -162,11 +162,37 @@ TEST(MemoriaIntents, EsBuidaQuanSOmple) {
   m.max_textos = 64;
   BuidaMemoria(m);
   DesaIntent(m, "abcdefgh ", 8, "abcdefgh/", LECTURA);
-  EXPECT_NE(BuscaMemoria(m, 0, 'a'), 0u);
+  EXPECT_EQ(m.nodes.size(), 10u);
   DesaIntent(m, "ijklmnopq ", 9, "ijklmnopq/", LECTURA);
-  // The second path did not fit beside the first: the memory was emptied.
+  // The second path did not fit beside the first, which was not walked
+  // again: it is gone.
   EXPECT_EQ(BuscaMemoria(m, 0, 'a'), 0u);
   EXPECT_NE(BuscaMemoria(m, 0, 'i'), 0u);
+  EXPECT_LE(m.nodes.size(), m.max_nodes);
+}
+
+TEST(MemoriaIntents, QuanSOmpleConservaElQueSHaFetServir) {
+  MemoriaIntents m;
+  m.max_nodes = 40;
+  m.max_textos = 400;
+  BuidaMemoria(m);
+  DesaIntent(m, "casa ", 4, "casa/", LECTURA);
+  DesaIntent(m, "gos ", 3, "gos/", LECTURA);
+  // When full, only paths walked again since they were stored are kept:
+  // "casa " is walked again, "gos " is not.
+  for (int i = 0; i < 4; ++i)
+    DesaIntent(m, std::string(7, char('k' + i)), 7, "xxxxxxx/", LECTURA);
+  uint32_t n = 0;
+  for (char c : std::string("casa ")) n = BuscaMemoria(m, n, uint8_t(c));
+  ASSERT_NE(n, 0u);
+  for (int i = 0; i < 3; ++i)
+    DesaIntent(m, std::string(7, char('p' + i)), 7, "yyyyyyy/", LECTURA);
+  n = 0;
+  for (char c : std::string("casa ")) n = BuscaMemoria(m, n, uint8_t(c));
+  ASSERT_NE(n, 0u);
+  EXPECT_EQ(m.nodes[n].tipus, TANCAT);
+  EXPECT_EQ(m.textos.substr(m.nodes[n].text, m.nodes[n].mida), "casa/");
+  EXPECT_EQ(BuscaMemoria(m, 0, 'g'), 0u);
   EXPECT_LE(m.nodes.size(), m.max_nodes);
 }
 

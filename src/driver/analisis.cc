@@ -45,8 +45,19 @@ void Pas(Analisi& an, int c, int k) {
                   an.ban, an.ban1, entrada, an.opcio_a, an.opcio_m);
 }
 
+// The attempt's characters so far, as they were stepped, back from the
+// ring: while the memory answers, the surface is not kept.
+void RefesSuperficie(Analisi& an) {
+  const Lector& l = *an.l;
+  for (int j = 0; j < an.n; ++j) {
+    const PosBuffer& pos = l.buffer[(an.inici + j) & 255];
+    an.superficie[j] = pos.tipus == SUPERBLANC ? ' ' : char(pos.car);
+  }
+}
+
 // Steps the attempt's characters so far, which were followed in the memory.
 void Materialitza(Analisi& an) {
+  RefesSuperficie(an);
   const int n = an.n;
   Comenca(an);
   for (int j = 0; j < n; ++j) {
@@ -105,7 +116,10 @@ void EmetDeMemoria(Analisi& an, const NodeMemoria& node) {
     Escriu(*an.sortida,
            std::string_view(an.memoria.textos).substr(node.text, node.mida));
   }
-  if (node.font == DESCONEGUDA) Desconeguda(an, node.llarg);
+  if (node.font == DESCONEGUDA && an.opcio_d == 1) {
+    RefesSuperficie(an);
+    Desconeguda(an, node.llarg);
+  }
   EmetSuperblancs(l, *an.sortida, l.buffer[p - 1].ordre);
   Despres(an, p);
 }
@@ -163,8 +177,8 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
       an.node_memoria = 0;
       if (!an.de_memoria) Comenca(an);
     }
-    an.superficie[an.n++] = char(c);
     if (an.de_memoria) {
+      ++an.n;
       const uint32_t fill =
           BuscaMemoria(an.memoria, an.node_memoria, uint8_t(c));
       if (fill != 0) {
@@ -179,6 +193,7 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
       an.de_memoria = false;
       Materialitza(an);
     } else {
+      an.superficie[an.n++] = char(c);
       Pas(an, c, k);
     }
     if (an.v.vius.empty() || an.n == kMaxPassos) EmetIntent(an, an.amb_memoria);

@@ -2,6 +2,9 @@
 
 #include "driver/memoria.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace etiquem {
 
 namespace {
@@ -21,6 +24,39 @@ void Creix(MemoriaIntents& m) {
   if ((m.nodes.size() + 1) * 2 <= m.cubetes.size()) return;
   m.cubetes.assign(m.cubetes.size() * 2, 0);
   for (uint32_t n = 1; n < m.nodes.size(); ++n) Indexa(m, n);
+}
+
+// Keeps the nodes used since the last pruning, in their order (a parent
+// always comes before its children, and closed nodes' texts lie in node
+// order, so both can be moved down in place), and clears their marks.
+void Poda(MemoriaIntents& m) {
+  m.nou_index.assign(m.nodes.size(), 0);
+  size_t j = 1;
+  size_t text = 0;
+  for (size_t i = 1; i < m.nodes.size(); ++i) {
+    NodeMemoria node = m.nodes[i];
+    if (!node.usat || (node.pare != 0 && m.nou_index[node.pare] == 0))
+      continue;
+    node.pare = m.nou_index[node.pare];
+    node.usat = 0;
+    if (node.tipus == TANCAT) {
+      std::memmove(&m.textos[0] + text, m.textos.data() + node.text,
+                   node.mida);
+      node.text = uint32_t(text);
+      text += node.mida;
+    }
+    m.nou_index[i] = uint32_t(j);
+    m.nodes[j++] = node;
+  }
+  m.nodes.resize(j);
+  m.textos.resize(text);
+  std::fill(m.cubetes.begin(), m.cubetes.end(), 0);
+  for (uint32_t n = 1; n < m.nodes.size(); ++n) Indexa(m, n);
+}
+
+bool Cap(const MemoriaIntents& m, size_t nodes, size_t text) {
+  return m.nodes.size() + nodes <= m.max_nodes &&
+         m.textos.size() + text <= m.max_textos;
 }
 
 uint32_t Fill(MemoriaIntents& m, uint32_t pare, uint8_t c) {
@@ -48,9 +84,12 @@ void BuidaMemoria(MemoriaIntents& m) {
 
 void DesaIntent(MemoriaIntents& m, std::string_view cami, uint32_t llarg,
                 std::string_view text, FontText font) {
-  if (m.nodes.empty() || m.nodes.size() + cami.size() > m.max_nodes ||
-      m.textos.size() + text.size() > m.max_textos)
-    BuidaMemoria(m);
+  if (m.nodes.empty()) BuidaMemoria(m);
+  if (!Cap(m, cami.size(), text.size())) {
+    Poda(m);
+    if (!Cap(m, m.max_nodes / 4 + cami.size(), m.max_textos / 4 + text.size()))
+      BuidaMemoria(m);
+  }
   if (cami.size() > m.max_nodes || text.size() > m.max_textos) return;
   uint32_t n = 0;
   for (char c : cami) n = Fill(m, n, uint8_t(c));

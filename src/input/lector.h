@@ -103,28 +103,38 @@ inline int DameCaracter(Lector& l, int& k) {
                                      : FI_ENTRADA;
     }
   }
+  // A plain byte: what yylex would deliver, stored as Fresc would store it.
+  // Everything is loaded before the first store, since byte stores may
+  // alias any field and would force reloads. The scanner's token is left
+  // alone: nothing reads it after the reader has taken its byte.
   Escaner& e = *l.escaner;
-  if (e.pos < e.fi && e.condicio == INITIAL && e.buf[e.pos] != '<') {
-    if (e.token.te_cadena) reset_token(e);
-    const uint8_t c = uint8_t(e.buf[e.pos++]);
-    e.token.caracter = c;
-    PosBuffer& p = l.buffer[l.indice - 1];
-    p.tipus = CARACTER;
-    p.car = c;
-    p.estat = 0;
-    p.anal.hi_es = false;
-    p.desc.hi_es = false;
-    p.ordre = ++l.llegits;
-    k = l.indice - 1;
-    l.indice = Seguent(l.indice);
-    PosBuffer& despres = l.buffer[l.indice - 1];
-    despres.tipus = BUIDA;
-    despres.car = 0;
-    despres.estat = 0;
-    despres.anal.hi_es = false;
-    despres.desc.hi_es = false;
-    l.leer = 1;
-    return c;
+  const size_t pos = e.pos;
+  if (pos < e.fi && e.condicio == INITIAL) {
+    const uint8_t c = uint8_t(e.buf[pos]);
+    if (c != '<') {
+      const int i = l.indice;
+      const int seguent = Seguent(i);
+      const uint64_t ordre = l.llegits + 1;
+      PosBuffer& p = l.buffer[i - 1];
+      PosBuffer& despres = l.buffer[seguent - 1];
+      e.pos = pos + 1;
+      l.llegits = ordre;
+      l.indice = seguent;
+      l.leer = 1;
+      k = i - 1;
+      p.tipus = CARACTER;
+      p.car = c;
+      p.estat = 0;
+      p.anal.hi_es = false;
+      p.desc.hi_es = false;
+      p.ordre = ordre;
+      despres.tipus = BUIDA;
+      despres.car = 0;
+      despres.estat = 0;
+      despres.anal.hi_es = false;
+      despres.desc.hi_es = false;
+      return c;
+    }
   }
   return DameCaracterFresc(l, k);
 }
