@@ -4,71 +4,21 @@
 // standard output and in the unknown-words file. Also checks that the memory
 // stays within its bounds by emptying itself.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "automat_prova.h"
-#include "driver/analisis.h"
+#include "analisi_prova.h"
 #include "driver/memoria.h"
-#include "input/escaner.h"
-#include "input/lector.h"
 
 namespace etiquem {
 namespace {
 
-struct Sortides {
-  std::string text;
-  std::string desconegudes;
-};
-
-int FitxerMemoria(const std::string& contingut) {
-  int fd = memfd_create("etiquem-prova", 0);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(write(fd, contingut.data(), contingut.size()),
-            ssize_t(contingut.size()));
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string Llegeix(int fd) {
-  std::string r;
-  lseek(fd, 0, SEEK_SET);
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) r.append(buf, size_t(n));
-  close(fd);
-  return r;
-}
-
-// One whole analysis in this process.
-Sortides Analitza(const Transductor& t, const std::string& text, int s, int d,
-                  int a, int m, bool memoria, size_t max_nodes = 1 << 17) {
-  Sortida sortida;
-  sortida.fd = FitxerMemoria("");
-  Sortida desc;
-  desc.fd = FitxerMemoria("");
-  auto e = std::make_unique<Escaner>();
-  int entrada = FitxerMemoria(text);
-  IniciaEscaner(*e, entrada, 64);  // small blocks: openers straddle reads
-  e->abans_de_llegir = &sortida;
-  auto l = std::make_unique<Lector>();
-  IniciaLector(*l, e.get());
-  auto an = std::make_unique<Analisi>();
-  an->memoria.max_nodes = max_nodes;
-  an->memoria.max_textos = max_nodes * 8;
-  IniciaAnalisi(*an, &t, l.get(), &sortida, &desc);
-  an->amb_memoria = memoria;
-  Analisis(*an, s, d, a, m);
-  Buida(sortida);
-  Buida(desc);
-  close(entrada);
-  return {Llegeix(sortida.fd), Llegeix(desc.fd)};
-}
+using prova::AnalitzaEnProces;
+using prova::CarregaOFalla;
+using prova::Sortides;
 
 // A random dictionary over a few letters: consuming moves go forward (or
 // loop on one state with a single move), so paths stay few; epsilon moves
@@ -117,21 +67,17 @@ TEST(MemoriaIntents, NoCanviaMaiElQueEsEscriu) {
   int amb_lectures = 0, amb_peces = 0, amb_desconegudes = 0;
   for (int cas = 0; cas < 120; ++cas) {
     const std::string desc = DiccionariAtzar(g);
-    const std::string bytes = prova::Bytes(desc);
     Transductor t;
-    std::string error;
-    ASSERT_TRUE(GenautoDeMemoria(t, "prova", reinterpret_cast<const uint8_t*>(
-                                                  bytes.data()),
-                                  bytes.size(), error))
-        << error;
+    CarregaOFalla(t, prova::Bytes(desc));
     const std::string text = TextAtzar(g, 200 + g() % 2000);
     const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
-    Sortides sense = Analitza(t, text, s, 1, a, m, false);
-    Sortides amb = Analitza(t, text, s, 1, a, m, true);
+    // Small read blocks: superblank openers straddle reads.
+    Sortides sense = AnalitzaEnProces(t, text, s, a, m, false, 1 << 17, 64);
+    Sortides amb = AnalitzaEnProces(t, text, s, a, m, true, 1 << 17, 64);
     ASSERT_EQ(sense.text, amb.text) << desc;
     ASSERT_EQ(sense.desconegudes, amb.desconegudes) << desc;
     // A memory so small that it empties itself all the time.
-    Sortides petita = Analitza(t, text, s, 1, a, m, true, 8);
+    Sortides petita = AnalitzaEnProces(t, text, s, a, m, true, 8, 64);
     ASSERT_EQ(sense.text, petita.text) << desc;
     amb_lectures += sense.text.find('/') != std::string::npos;
     amb_peces += sense.text.find("<e>") != std::string::npos;
@@ -146,13 +92,9 @@ TEST(MemoriaIntents, NoCanviaMaiElQueEsEscriu) {
 TEST(MemoriaIntents, UnBlancIUnSuperblancNoSConfonen) {
   // Both step as a blank; only the blank writes itself.
   Transductor t;
-  std::string error;
-  const std::string bytes = prova::Bytes("alfabet a\nestat 0\n  a a 1\nestat 1\n  fi\n");
-  ASSERT_TRUE(GenautoDeMemoria(
-      t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()),
-      bytes.size(), error));
+  CarregaOFalla(t, prova::Bytes("alfabet a\nestat 0\n  a a 1\nestat 1\n  fi\n"));
   const std::string text = "a a<![CDATA[<p>]]>a a<![CDATA[<q>]]>a";
-  EXPECT_EQ(Analitza(t, text, 0, 0, 0, 0, true).text,
+  EXPECT_EQ(AnalitzaEnProces(t, text, 0, 0, 0, true).text,
             "a/ a/<![CDATA[<p>]]>a/ a/<![CDATA[<q>]]>a/");
 }
 

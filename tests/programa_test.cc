@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "analisi_prova.h"
 #include "automat_prova.h"
 #include "automaton/automat.h"
 #include "driver/analisis.h"
@@ -522,32 +523,9 @@ std::pair<std::string, std::string> EnProces(const std::string& bin,
   std::string error;
   int estat = 0;
   EXPECT_TRUE(Genauto(*t, bin.c_str(), error, estat)) << error;
-  const std::string fs = prova::EscriuFitxer("", "en_proces_sortida.txt");
-  const std::string fd = prova::EscriuFitxer("", "en_proces_desc.txt");
-  Sortida sortida, desc;
-  sortida.fd = open(fs.c_str(), O_WRONLY | O_TRUNC);
-  desc.fd = open(fd.c_str(), O_WRONLY | O_TRUNC);
-  const int in = open(entrada.c_str(), O_RDONLY);
-  EXPECT_GE(sortida.fd, 0);
-  EXPECT_GE(desc.fd, 0);
-  EXPECT_GE(in, 0);
-  auto e = std::make_unique<Escaner>();
-  IniciaEscaner(*e, in);
-  e->abans_de_llegir = &sortida;
-  auto l = std::make_unique<Lector>();
-  IniciaLector(*l, e.get());
-  auto an = std::make_unique<Analisi>();
-  an->memoria.max_nodes = max_nodes;
-  an->memoria.max_textos = max_nodes * 8;
-  IniciaAnalisi(*an, t.get(), l.get(), &sortida, &desc);
-  an->amb_memoria = memoria;
-  Analisis(*an, s, 1, a, m);
-  Buida(sortida);
-  Buida(desc);
-  close(sortida.fd);
-  close(desc.fd);
-  close(in);
-  return {Llegeix(fs), Llegeix(fd)};
+  const prova::Sortides r = prova::AnalitzaEnProces(*t, Llegeix(entrada), s,
+                                                     a, m, memoria, max_nodes);
+  return {r.text, r.desconegudes};
 }
 
 TEST(Programa, LaMemoriaDIntentsNoCanviaRes) {

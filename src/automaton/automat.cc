@@ -334,22 +334,11 @@ bool SenseCicles(const Transductor& t, const char* nom, std::string& error) {
 // Membership by the same halving search a sorted alphabet needs, tabulated
 // once per byte, so that an unsorted alphabet answers as it always would.
 void TabularAlfabet(Transductor& t) {
-  for (int c = 0; c < 256; ++c) {
-    int32_t baix = 0, alt = t.longalf - 1;
-    t.es_lletra[c] = 0;
-    while (baix <= alt) {
-      int32_t mig = baix + (alt - baix + 1) / 2;
-      int32_t b = uint8_t(t.alfabeto[size_t(mig)]);
-      if (b == c) {
-        t.es_lletra[c] = 1;
-        break;
-      }
-      if (b < c)
-        baix = mig + 1;
-      else
-        alt = mig - 1;
-    }
-  }
+  const std::string& a = t.alfabeto;
+  for (int c = 0; c < 256; ++c)
+    t.es_lletra[c] =
+        Meitats([&a](int32_t i) { return int32_t(uint8_t(a[size_t(i)])); }, c,
+                t.longalf) >= 0;
 }
 
 // Direct tables for the states with many groups, filled by the search

@@ -101,14 +101,17 @@ bool Genauto(Transductor& t, const char* fitxer, std::string& error,
 bool GenautoDeMemoria(Transductor& t, const char* nom, const uint8_t* dades,
                       size_t mida, std::string& error);
 
-// Index of the group of `grups` (count `n`) whose `lo` equals `simbol`, found
-// by halving (of two middle groups the upper one is probed); -1 if none.
-inline int BuscBin(const Trans* grups, int32_t simbol, int32_t n) {
+// The halving search of every lookup in the model: the index in 0..n-1 whose
+// key `clau(i)` equals `simbol`, or -1. Of two middle entries the upper one
+// is probed, so lists with repeated or unsorted keys answer the same way
+// whatever they are stored in.
+template <typename Clau>
+inline int Meitats(const Clau& clau, int32_t simbol, int32_t n) {
   int32_t baix = 0;
   int32_t alt = n - 1;
   while (baix <= alt) {
-    int32_t mig = baix + (alt - baix + 1) / 2;
-    int32_t lo = grups[mig].lo;
+    const int32_t mig = baix + (alt - baix + 1) / 2;
+    const int32_t lo = clau(mig);
     if (lo == simbol) return mig;
     if (lo < simbol)
       baix = mig + 1;
@@ -116,28 +119,25 @@ inline int BuscBin(const Trans* grups, int32_t simbol, int32_t n) {
       alt = mig - 1;
   }
   return -1;
+}
+
+// Index of the group of `grups` (count `n`) whose `lo` equals `simbol`; -1 if
+// none.
+inline int BuscBin(const Trans* grups, int32_t simbol, int32_t n) {
+  return Meitats([grups](int32_t i) { return int32_t(grups[i].lo); }, simbol,
+                 n);
+}
+
+// The same search over a state's packed keys: the same probes, the same
+// answer.
+inline int BuscClau(const int16_t* claus, int32_t simbol, int32_t n) {
+  return Meitats([claus](int32_t i) { return int32_t(claus[i]); }, simbol, n);
 }
 
 // States with at least this many transition groups get a direct table.
 // Measured on a 54,755-state dictionary: only the start state (68 groups)
 // qualifies, and it is searched at the start of every attempt.
 constexpr int32_t kGrupsAmbTaula = 24;
-
-// The same search over packed keys: the same probes, the same answer.
-inline int BuscClau(const int16_t* claus, int32_t simbol, int32_t n) {
-  int32_t baix = 0;
-  int32_t alt = n - 1;
-  while (baix <= alt) {
-    int32_t mig = baix + (alt - baix + 1) / 2;
-    int32_t lo = claus[mig];
-    if (lo == simbol) return mig;
-    if (lo < simbol)
-      baix = mig + 1;
-    else
-      alt = mig - 1;
-  }
-  return -1;
-}
 
 // The group of state `n` for input character `c` (0 to 287: a byte, or an
 // upper-case letter's code + 32), as BuscBin finds it; -1 if none.
