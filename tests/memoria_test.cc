@@ -125,12 +125,14 @@ TEST(MemoriaIntents, QuanSOmpleConservaElQueSHaFetServir) {
   for (int i = 0; i < 4; ++i)
     DesaIntent(m, std::string(7, char('k' + i)), 7, "xxxxxxx/", LECTURA);
   uint32_t n = 0;
-  for (char c : std::string("casa ")) n = BuscaMemoria(m, n, uint8_t(c));
+  for (char c : std::string("casa "))
+    n = BuscaMemoria(m, n, uint8_t(c)) & ~kTancat;
   ASSERT_NE(n, 0u);
   for (int i = 0; i < 3; ++i)
     DesaIntent(m, std::string(7, char('p' + i)), 7, "yyyyyyy/", LECTURA);
   n = 0;
-  for (char c : std::string("casa ")) n = BuscaMemoria(m, n, uint8_t(c));
+  for (char c : std::string("casa "))
+    n = BuscaMemoria(m, n, uint8_t(c)) & ~kTancat;
   ASSERT_NE(n, 0u);
   EXPECT_EQ(m.nodes[n].tipus, TANCAT);
   EXPECT_EQ(m.textos.substr(m.nodes[n].text, m.nodes[n].mida), "casa/");

@@ -181,12 +181,12 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
       ++an.n;
       const uint32_t fill =
           BuscaMemoria(an.memoria, an.node_memoria, uint8_t(c));
+      if (fill & kTancat) {
+        EmetDeMemoria(an, an.memoria.nodes[fill & ~kTancat]);
+        continue;
+      }
       if (fill != 0) {
-        const NodeMemoria& node = an.memoria.nodes[fill];
-        if (node.tipus == TANCAT)
-          EmetDeMemoria(an, node);
-        else
-          an.node_memoria = fill;
+        an.node_memoria = fill;
         continue;
       }
       // Off the stored paths: walk the attempt from its start.

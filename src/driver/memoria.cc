@@ -11,12 +11,25 @@ namespace {
 
 constexpr size_t kCubetesInicials = 1 << 12;
 
-void Indexa(MemoriaIntents& m, uint32_t n) {
+uint64_t Entrada(const MemoriaIntents& m, uint32_t n) {
+  const NodeMemoria& node = m.nodes[n];
+  return ClauMemoria(node.pare, node.c) | n |
+         (node.tipus == TANCAT ? kTancat : 0);
+}
+
+// The slot of node `n`, or of its key's first empty slot.
+size_t Cubeta(const MemoriaIntents& m, uint32_t n) {
   const size_t mascara = m.cubetes.size() - 1;
   const NodeMemoria& node = m.nodes[n];
-  size_t h = (size_t(node.pare) * 0x9E3779B1u + node.c * 0x85EBCA77u) & mascara;
-  while (m.cubetes[h] != 0) h = (h + 1) & mascara;
-  m.cubetes[h] = n;
+  const uint64_t clau = ClauMemoria(node.pare, node.c);
+  size_t h = CubetaDe(node.pare, node.c, mascara);
+  while (m.cubetes[h] != 0 && (m.cubetes[h] & ~uint64_t(0xFFFFFFFFu)) != clau)
+    h = (h + 1) & mascara;
+  return h;
+}
+
+void Indexa(MemoriaIntents& m, uint32_t n) {
+  m.cubetes[Cubeta(m, n)] = Entrada(m, n);
 }
 
 // Keeps the table at most half full.
@@ -35,10 +48,9 @@ void Poda(MemoriaIntents& m) {
   size_t text = 0;
   for (size_t i = 1; i < m.nodes.size(); ++i) {
     NodeMemoria node = m.nodes[i];
-    if (!node.usat || (node.pare != 0 && m.nou_index[node.pare] == 0))
+    if (!m.usats[i] || (node.pare != 0 && m.nou_index[node.pare] == 0))
       continue;
     node.pare = m.nou_index[node.pare];
-    node.usat = 0;
     if (node.tipus == TANCAT) {
       std::memmove(&m.textos[0] + text, m.textos.data() + node.text,
                    node.mida);
@@ -49,6 +61,7 @@ void Poda(MemoriaIntents& m) {
     m.nodes[j++] = node;
   }
   m.nodes.resize(j);
+  m.usats.assign(j, 0);
   m.textos.resize(text);
   std::fill(m.cubetes.begin(), m.cubetes.end(), 0);
   for (uint32_t n = 1; n < m.nodes.size(); ++n) Indexa(m, n);
@@ -60,10 +73,11 @@ bool Cap(const MemoriaIntents& m, size_t nodes, size_t text) {
 }
 
 uint32_t Fill(MemoriaIntents& m, uint32_t pare, uint8_t c) {
-  uint32_t n = BuscaMemoria(m, pare, c);
+  uint32_t n = BuscaMemoria(m, pare, c) & ~kTancat;
   if (n != 0) return n;
   Creix(m);
   m.nodes.push_back(NodeMemoria{pare, c, VIU, 0, 0, 0, 0, 0});
+  m.usats.push_back(0);
   n = uint32_t(m.nodes.size() - 1);
   Indexa(m, n);
   return n;
@@ -72,12 +86,16 @@ uint32_t Fill(MemoriaIntents& m, uint32_t pare, uint8_t c) {
 }  // namespace
 
 void BuidaMemoria(MemoriaIntents& m) {
+  // Parent indices are kept in 24 bits of a slot.
+  if (m.max_nodes > (size_t(1) << 24)) m.max_nodes = size_t(1) << 24;
   // Reserved at the bound, so growth never doubles past it; pages not yet
   // written take no memory.
   m.nodes.reserve(m.max_nodes);
+  m.usats.reserve(m.max_nodes);
   m.textos.reserve(m.max_textos);
   m.nodes.clear();
   m.nodes.push_back(NodeMemoria{});
+  m.usats.assign(1, 0);
   m.cubetes.assign(kCubetesInicials, 0);
   m.textos.clear();
 }
@@ -100,6 +118,7 @@ void DesaIntent(MemoriaIntents& m, std::string_view cami, uint32_t llarg,
   node.text = uint32_t(m.textos.size());
   node.mida = font == PROPI ? 0 : uint32_t(text.size());
   m.textos.append(text.data(), node.mida);
+  Indexa(m, n);  // the slot now answers "closed"
 }
 
 }  // namespace etiquem

@@ -49,7 +49,7 @@ struct NodeMemoria {
   uint8_t c;         // the last character
   uint8_t tipus;     // VIU or TANCAT
   uint8_t font;      // closed: what writes the stretch (FontText)
-  uint8_t usat;      // a walk passed here since the memory was last pruned
+  uint8_t reservat;
   uint32_t llarg;    // closed: characters in the stretch written (>= 1)
   uint32_t text;     // closed: offset of its bytes in `textos`
   uint32_t mida;     // closed: number of those bytes
@@ -57,31 +57,46 @@ struct NodeMemoria {
 
 struct MemoriaIntents {
   std::vector<NodeMemoria> nodes;  // node 0 is the empty prefix
-  std::vector<uint32_t> cubetes;   // hash slots: node index, 0 when empty
+  // Hash slots, 0 when empty, else the key and the answer together, so that
+  // a lookup reads one slot: bits 40..63 the parent node, 32..39 the
+  // character, 31 set for a closed node, 0..30 the node.
+  std::vector<uint64_t> cubetes;
+  std::vector<uint8_t> usats;      // per node: a walk passed it since the
+                                   // memory was last pruned
   std::string textos;              // bytes written by closed attempts
   std::vector<uint32_t> nou_index; // scratch for pruning: old node -> new
-  size_t max_nodes = size_t(1) << 17;
+  size_t max_nodes = size_t(1) << 17;  // at most 2^24
   size_t max_textos = size_t(1) << 21;
 };
 
 // Empties the memory (also on first use).
 void BuidaMemoria(MemoriaIntents& m);
 
-// The child of `pare` on `c`, or 0. A node found is marked as used.
-inline uint32_t BuscaMemoria(MemoriaIntents& m, uint32_t pare,
-                             uint8_t c) {
+constexpr uint32_t kTancat = 0x80000000u;  // flag of a closed node
+
+inline uint64_t ClauMemoria(uint32_t pare, uint8_t c) {
+  return uint64_t(pare) << 40 | uint64_t(c) << 32;
+}
+
+inline size_t CubetaDe(uint32_t pare, uint8_t c, size_t mascara) {
+  return (size_t(pare) * 0x9E3779B1u + c * 0x85EBCA77u) & mascara;
+}
+
+// The child of `pare` on `c`: 0 when there is none, else its node index,
+// with kTancat set when the attempt closes there. A node found is marked as
+// used.
+inline uint32_t BuscaMemoria(MemoriaIntents& m, uint32_t pare, uint8_t c) {
   if (m.cubetes.empty()) return 0;
   const size_t mascara = m.cubetes.size() - 1;
-  size_t h = (size_t(pare) * 0x9E3779B1u + c * 0x85EBCA77u) & mascara;
-  for (;;) {
-    const uint32_t n = m.cubetes[h];
-    if (n == 0) return 0;
-    NodeMemoria& node = m.nodes[n];
-    if (node.pare == pare && node.c == c) {
-      node.usat = 1;
-      return n;
+  const uint64_t clau = ClauMemoria(pare, c);
+  for (size_t h = CubetaDe(pare, c, mascara);; h = (h + 1) & mascara) {
+    const uint64_t e = m.cubetes[h];
+    if (e == 0) return 0;
+    if ((e & ~uint64_t(0xFFFFFFFFu)) == clau) {
+      const uint32_t resposta = uint32_t(e);
+      m.usats[resposta & ~kTancat] = 1;
+      return resposta;
     }
-    h = (h + 1) & mascara;
   }
 }
 
