@@ -345,8 +345,12 @@ void TabularAlfabet(Transductor& t) {
 // itself so that an unsorted list answers exactly as it would be searched.
 bool TabularGrups(Transductor& t, std::string& error) {
   size_t n = 0;
-  for (const Nodo& node : t.automat)
+  for (Nodo& node : t.automat) {
     if (node.ntrans >= kGrupsAmbTaula) ++n;
+    node.escombra = node.ntrans > 0 && node.ntrans <= kGrupsEscombrats;
+    for (int32_t i = 1; node.escombra && i < node.ntrans; ++i)
+      node.escombra = node.claus[i - 1] < node.claus[i];
+  }
   if (!Reserva(t.taules, uint64_t(n) * 256,
                "Error: Memoria insuficient en CrearTrans\n", error))
     return false;
@@ -386,8 +390,8 @@ bool GenautoDeMemoria(Transductor& t, const char* nom, const uint8_t* dades,
       !CrearStrans(t, a.nmoviments, error) ||
       !Reserva(t.marques, a.nmarques, "Error: Memoria insuficient en CrearTrans\n",
                error) ||
-      !Reserva(t.claus, a.ngrups, "Error: Memoria insuficient en CrearTrans\n",
-               error)) {
+      !Reserva(t.claus, a.ngrups + kGrupsEscombrats,
+               "Error: Memoria insuficient en CrearTrans\n", error)) {
     Inicio(t);
     return false;
   }

@@ -12,9 +12,14 @@
 #ifndef ETIQUEM_AUTOMATON_AUTOMAT_H_
 #define ETIQUEM_AUTOMATON_AUTOMAT_H_
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace etiquem {
 
@@ -59,6 +64,9 @@ struct Nodo {
   // initial letter): the group of each byte 0..255, or -1; null otherwise.
   // Filled with the same search, so it answers as the search would.
   const int32_t* taula;
+  // Whether `claus` is strictly ascending and short enough (at most
+  // kGrupsEscombrats) to be compared all at once; see GrupDe.
+  bool escombra;
 };
 
 // One multi-character symbol.
@@ -139,9 +147,34 @@ inline int BuscClau(const int16_t* claus, int32_t simbol, int32_t n) {
 // qualifies, and it is searched at the start of every attempt.
 constexpr int32_t kGrupsAmbTaula = 24;
 
+// States with strictly ascending keys and at most this many groups are
+// searched by comparing all their keys at once (the key vector is padded so
+// the comparison never reads past it). With strictly ascending keys at most
+// one key is equal, the one the halving search finds. Measured on a
+// 54,755-state dictionary: 96 % of states qualify, and the halving search's
+// unpredictable branches were a tenth of all mispredicted branches.
+constexpr int32_t kGrupsEscombrats = 16;
+
 // The group of state `n` for input character `c` (0 to 287: a byte, or an
 // upper-case letter's code + 32), as BuscBin finds it; -1 if none.
 inline int GrupDe(const Nodo& n, int32_t c) {
+  if (n.escombra) {
+    uint32_t iguals = 0;
+#if defined(__SSE2__)
+    // Sixteen 16-bit compares in two instructions, one bit per key.
+    const __m128i cc = _mm_set1_epi16(int16_t(c));
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(n.claus));
+    const __m128i b =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(n.claus + 8));
+    iguals = uint32_t(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(a, cc), _mm_cmpeq_epi16(b, cc))));
+#else
+    for (int i = 0; i < kGrupsEscombrats; ++i)
+      iguals |= uint32_t(n.claus[i] == c) << i;
+#endif
+    iguals &= (uint32_t(1) << n.ntrans) - 1;
+    return iguals != 0 ? std::countr_zero(iguals) : -1;
+  }
   if (n.taula != nullptr) return c < 256 ? n.taula[c] : -1;
   return BuscClau(n.claus, c, n.ntrans);
 }

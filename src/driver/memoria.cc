@@ -29,7 +29,9 @@ size_t Cubeta(const MemoriaIntents& m, uint32_t n) {
 }
 
 void Indexa(MemoriaIntents& m, uint32_t n) {
-  m.cubetes[Cubeta(m, n)] = Entrada(m, n);
+  const uint64_t e = Entrada(m, n);
+  m.cubetes[Cubeta(m, n)] = e;
+  if (m.nodes[n].pare == 0) m.arrel[m.nodes[n].c] = uint32_t(e);
 }
 
 // Keeps the table at most half full.
@@ -64,6 +66,7 @@ void Poda(MemoriaIntents& m) {
   m.usats.assign(j, 0);
   m.textos.resize(text);
   std::fill(m.cubetes.begin(), m.cubetes.end(), 0);
+  std::fill(std::begin(m.arrel), std::end(m.arrel), 0);
   for (uint32_t n = 1; n < m.nodes.size(); ++n) Indexa(m, n);
 }
 
@@ -96,6 +99,7 @@ void BuidaMemoria(MemoriaIntents& m) {
   m.nodes.clear();
   m.nodes.push_back(NodeMemoria{});
   m.usats.assign(1, 0);
+  std::fill(std::begin(m.arrel), std::end(m.arrel), 0);
   m.cubetes.assign(kCubetesInicials, 0);
   m.textos.clear();
 }

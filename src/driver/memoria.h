@@ -63,6 +63,10 @@ struct MemoriaIntents {
   std::vector<uint64_t> cubetes;
   std::vector<uint8_t> usats;      // per node: a walk passed it since the
                                    // memory was last pruned
+  // The answers for the first character of an attempt, as the slots would
+  // give them: every attempt starts here, so this lookup stays in the
+  // first-level cache instead of a random slot of the table.
+  uint32_t arrel[256] = {};
   std::string textos;              // bytes written by closed attempts
   std::vector<uint32_t> nou_index; // scratch for pruning: old node -> new
   size_t max_nodes = size_t(1) << 17;  // at most 2^24
@@ -86,6 +90,11 @@ inline size_t CubetaDe(uint32_t pare, uint8_t c, size_t mascara) {
 // with kTancat set when the attempt closes there. A node found is marked as
 // used.
 inline uint32_t BuscaMemoria(MemoriaIntents& m, uint32_t pare, uint8_t c) {
+  if (pare == 0) {
+    const uint32_t resposta = m.arrel[c];
+    if (resposta != 0) m.usats[resposta & ~kTancat] = 1;
+    return resposta;
+  }
   if (m.cubetes.empty()) return 0;
   const size_t mascara = m.cubetes.size() - 1;
   const uint64_t clau = ClauMemoria(pare, c);
