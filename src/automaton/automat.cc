@@ -398,6 +398,9 @@ bool GenautoDeMemoria(Transductor& t, const char* nom, const uint8_t* dades,
   a.c.pos = inici_estats;
   LlegirEstats(a, t, true);
   TabularAlfabet(t);
+  t.destins_valids = true;
+  for (const Strans& m : t.moviments)
+    if (m.des < 0 || m.des >= t.nestats) t.destins_valids = false;
   if (!TabularGrups(t, error)) {
     Inicio(t);
     return false;

@@ -82,6 +82,8 @@ struct Transductor {
   std::vector<Def> defines;      // multi-character symbols, file order
   int32_t cdef = 0;              // entries in `defines`
   int32_t nestats = 0;           // number of states, for the destination test
+  bool destins_valids = false;   // every move's destination is a state, so
+                                 // the matcher need not test each one
 
   // Storage behind the pointers of `automat`.
   std::vector<Trans> grups;

@@ -19,26 +19,30 @@ namespace {
   Acaba(255, m, v.sortida, v.desconegudes);
 }
 
-// The output `node` followed by `simbol` (not 0).
-inline uint32_t Afegeix(Vius& v, uint32_t node, int32_t simbol) {
-  const uint32_t llarg = v.nodes[node].longitud;
-  if (llarg >= kMaxSimbols) return node;
-  if (v.nodes.size() >= v.max_nodes) SenseMemoria(v);
-  v.nodes.push_back(NodeSortida{node, simbol, llarg + 1});
-  return uint32_t(v.nodes.size() - 1);
-}
-
 // Appends to `llista` one live state per move of `g`, from output `node`.
 // In a step an lm of 0 writes nothing; in the closure an lm of 48 does not
-// either (and 0 appends nothing there too).
+// either (and 0 appends nothing there too). An output already holding
+// kMaxSimbols symbols drops the symbol. Sizes are counted here rather than
+// asked of the vectors at every move: this runs for every move followed.
 inline void Segueix(Vius& v, std::vector<EstViu>& llista, const Trans& g,
                     uint32_t node, bool epsilon) {
-  for (int32_t i = 0; i < g.nstrans; ++i) {
-    const Strans& m = g.strans[i];
-    if (m.des < 0 || m.des >= v.t->nestats) DestiInexistent(v, m.des);
-    const bool escriu = m.lm != 0 && !(epsilon && m.lm == 48);
-    if (llista.size() >= v.max_vius) SenseMemoria(v);
-    llista.push_back(EstViu{m.des, escriu ? Afegeix(v, node, m.lm) : node});
+  const int32_t n = g.nstrans;
+  const uint32_t llarg = v.nodes[node].longitud;
+  size_t vius = llista.size();
+  size_t nodes = v.nodes.size();
+  const bool comprova = !v.t->destins_valids;
+  for (int32_t i = 0; i < n; ++i) {
+    const Strans m = g.strans[i];
+    if (vius++ >= v.max_vius) SenseMemoria(v);
+    if (comprova && (m.des < 0 || m.des >= v.t->nestats))
+      DestiInexistent(v, m.des);
+    uint32_t sortida = node;
+    if (m.lm != 0 && !(epsilon && m.lm == 48) && llarg < kMaxSimbols) {
+      if (nodes >= v.max_nodes) SenseMemoria(v);
+      v.nodes.push_back(NodeSortida{node, m.lm, llarg + 1});
+      sortida = uint32_t(nodes++);
+    }
+    llista.push_back(EstViu{m.des, sortida});
   }
 }
 
