@@ -590,14 +590,10 @@ TEST(AutomatHostil, DiccionariCatalaTallat) {
   }
 }
 
-// A group that holds no moves, in a file with no moves at all: it loads,
-// and loading touches no move. Disabled: the loader takes the address of
-// element `moviment` of the move vector even when the group has no moves,
-// which is element 0 of an empty vector here (and one past the end when
-// only the last groups are empty); UndefinedBehaviorSanitizer stops on it
-// (automat.cc, LlegirLlista, `&t.moviments[moviment]`). Enable once the
-// loader computes the address from data() instead.
-TEST(AutomatHostil, DISABLED_GrupsSenseMoviments) {
+// A group that holds no moves, in a file with no moves at all, and an empty
+// group after the last move: both load, and loading takes no address past
+// the moves (UndefinedBehaviorSanitizer checks this in the sanitizer build).
+TEST(AutomatHostil, GrupsSenseMoviments) {
   prova::AutomatProva sense_cap;  // one group for "a", no moves in the file
   sense_cap.alfabet = "ab";
   sense_cap.estats.resize(1);

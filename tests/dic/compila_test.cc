@@ -294,6 +294,9 @@ TEST(Errors, MessagesNameFileLineAndFault) {
             "Error: p.dic:2: second @desconegudes directive");
   EXPECT_EQ(Error("@alfabet\n"), "Error: p.dic:1: @alfabet without characters");
   EXPECT_EQ(Error("a\tb\\"), "Error: p.dic:1: backslash at the end of a field");
+  // A CRLF line end is fine; any other carriage return is refused.
+  EXPECT_EQ(Error("a\ta<n>\r\nab\tab\r\r\n"),
+            "Error: p.dic:2: carriage return inside the line");
 }
 
 TEST(Errors, DigitZeroPastTheSurfaceIsRefused) {

@@ -225,6 +225,10 @@ bool Llegeix(const std::string& nom, std::string_view bytes,
     ini = fi + 1;
     ++lloc.linia;
     if (!cru.empty() && cru.back() == '\r') cru.remove_suffix(1);
+    // A carriage return is a line end or nothing: AT&T text, which dumps
+    // write, could not carry one inside a symbol.
+    if (cru.find('\r') != std::string_view::npos)
+      return lloc.Falla("carriage return inside the line");
     if (!ALatin1(cru, codificacio, linia, que)) return lloc.Falla(que);
     size_t primer = linia.find_first_not_of(" \t");
     if (primer == std::string::npos || linia[primer] == '#') continue;
