@@ -124,6 +124,56 @@ void EmetDeMemoria(Analisi& an, const NodeMemoria& node) {
   Despres(an, p);
 }
 
+// Follows the memory over the plain bytes already in the scanner's buffer,
+// storing each in the ring as the reader would, without a trip through the
+// reader and the loop for every character: most of the text is read here.
+// Runs only while fresh characters are read and the attempt (new, or so far
+// answered by the memory) follows stored paths. Returns true when the
+// attempt ended or left the stored paths here; false when the loop is to
+// take the next character itself (a '<', the end of the buffer, or no
+// memory walk to make).
+bool CorreMemoria(Analisi& an) {
+  Lector& l = *an.l;
+  Escaner& e = *l.escaner;
+  if (!an.amb_memoria || l.leer != 1 || e.condicio != INITIAL ||
+      e.pos == e.fi)
+    return false;
+  if (an.prim == 1) {
+    an.prim = 0;
+    an.inici = l.indice - 1;  // where the next fresh character goes
+    an.n = 0;
+    an.de_memoria = true;
+    an.node_memoria = 0;
+  } else if (!an.de_memoria) {
+    return false;
+  }
+  const char* bytes = e.buf.data() + e.pos;
+  const size_t disponibles = e.fi - e.pos;
+  uint32_t node = an.node_memoria;
+  uint32_t fill = 0;
+  size_t i = 0;
+  while (i < disponibles && bytes[i] != '<') {
+    fill = BuscaMemoria(an.memoria, node, uint8_t(bytes[i]));
+    ++i;
+    if (fill == 0 || (fill & kTancat)) break;
+    node = fill;
+  }
+  for (size_t j = 0; j < i; ++j) GuardaFresc(l, uint8_t(bytes[j]));
+  e.pos += i;
+  an.n += int(i);
+  an.node_memoria = node;
+  if (i == 0 || (fill != 0 && !(fill & kTancat))) return false;
+  if (fill & kTancat) {
+    EmetDeMemoria(an, an.memoria.nodes[fill & ~kTancat]);
+    return true;
+  }
+  // Off the stored paths: walk the attempt from its start.
+  an.de_memoria = false;
+  Materialitza(an);
+  if (an.v.vius.empty() || an.n == kMaxPassos) EmetIntent(an, true);
+  return true;
+}
+
 }  // namespace
 
 void IniciaAnalisi(Analisi& an, const Transductor* t, Lector* l,
@@ -154,6 +204,7 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
   an.n = 0;
   an.inici = 0;
   for (;;) {
+    if (CorreMemoria(an)) continue;
     int k = 0;
     const int c = ObtenerCaracter(l, k);
     if (c == FI_ENTRADA) {

@@ -75,14 +75,26 @@ bool Cap(const MemoriaIntents& m, size_t nodes, size_t text) {
          m.textos.size() + text <= m.max_textos;
 }
 
+// The child of `pare` on `c`, made when missing: one probe finds either the
+// child or the empty slot where it goes.
 uint32_t Fill(MemoriaIntents& m, uint32_t pare, uint8_t c) {
-  uint32_t n = BuscaMemoria(m, pare, c) & ~kTancat;
-  if (n != 0) return n;
   Creix(m);
+  const size_t mascara = m.cubetes.size() - 1;
+  const uint64_t clau = ClauMemoria(pare, c);
+  size_t h = CubetaDe(pare, c, mascara);
+  while (m.cubetes[h] != 0) {
+    if ((m.cubetes[h] & ~uint64_t(0xFFFFFFFFu)) == clau) {
+      const uint32_t n = uint32_t(m.cubetes[h]) & ~kTancat;
+      m.usats[n] = 1;
+      return n;
+    }
+    h = (h + 1) & mascara;
+  }
+  const uint32_t n = uint32_t(m.nodes.size());
   m.nodes.push_back(NodeMemoria{pare, c, VIU, 0, 0, 0, 0, 0});
   m.usats.push_back(0);
-  n = uint32_t(m.nodes.size() - 1);
-  Indexa(m, n);
+  m.cubetes[h] = clau | n;
+  if (pare == 0) m.arrel[c] = n;
   return n;
 }
 

@@ -89,6 +89,33 @@ void IniciaLector(Lector& l, Escaner* e);
 // slow path of DameCaracter, for when the ring holds nothing to re-read.
 int DameCaracterFresc(Lector& l, int& k);
 
+// Stores plain input byte `c`, just taken from the scanner's buffer, at the
+// write position, as a fresh character is stored, and returns its entry
+// index. Everything is loaded before the first store, since byte stores may
+// alias any field and would force reloads.
+inline int GuardaFresc(Lector& l, uint8_t c) {
+  const int i = l.indice;
+  const int seguent = Seguent(i);
+  const uint64_t ordre = l.llegits + 1;
+  PosBuffer& p = l.buffer[i - 1];
+  PosBuffer& despres = l.buffer[seguent - 1];
+  l.llegits = ordre;
+  l.indice = seguent;
+  l.leer = 1;
+  p.tipus = CARACTER;
+  p.car = c;
+  p.estat = 0;
+  p.anal.hi_es = false;
+  p.desc.hi_es = false;
+  p.ordre = ordre;
+  despres.tipus = BUIDA;
+  despres.car = 0;
+  despres.estat = 0;
+  despres.anal.hi_es = false;
+  despres.desc.hi_es = false;
+  return i - 1;
+}
+
 // Next character: 0..255, CODI_SUPERBLANC or FI_ENTRADA; `k` gets its entry
 // index. Inline, with the two common cases first: a character re-read from
 // the ring, and a plain byte already in the scanner's buffer.
@@ -104,35 +131,15 @@ inline int DameCaracter(Lector& l, int& k) {
     }
   }
   // A plain byte: what yylex would deliver, stored as Fresc would store it.
-  // Everything is loaded before the first store, since byte stores may
-  // alias any field and would force reloads. The scanner's token is left
-  // alone: nothing reads it after the reader has taken its byte.
+  // The scanner's token is left alone: nothing reads it after the reader
+  // has taken its byte.
   Escaner& e = *l.escaner;
   const size_t pos = e.pos;
   if (pos < e.fi && e.condicio == INITIAL) {
     const uint8_t c = uint8_t(e.buf[pos]);
     if (c != '<') {
-      const int i = l.indice;
-      const int seguent = Seguent(i);
-      const uint64_t ordre = l.llegits + 1;
-      PosBuffer& p = l.buffer[i - 1];
-      PosBuffer& despres = l.buffer[seguent - 1];
       e.pos = pos + 1;
-      l.llegits = ordre;
-      l.indice = seguent;
-      l.leer = 1;
-      k = i - 1;
-      p.tipus = CARACTER;
-      p.car = c;
-      p.estat = 0;
-      p.anal.hi_es = false;
-      p.desc.hi_es = false;
-      p.ordre = ordre;
-      despres.tipus = BUIDA;
-      despres.car = 0;
-      despres.estat = 0;
-      despres.anal.hi_es = false;
-      despres.desc.hi_es = false;
+      k = GuardaFresc(l, c);
       return c;
     }
   }
