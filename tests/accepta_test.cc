@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "analisi_prova.h"
 #include "automat_prova.h"
 #include "automaton/automat.h"
 #include "input/lector.h"
@@ -52,6 +53,17 @@ std::string Desc(const Prova& p) {
   return text;
 }
 
+// Loads description `d` and steps its live set over one 'x'.
+void Camina(Prova& p, const std::string& d) {
+  Inicio(*p.t);
+  prova::CarregaOFalla(*p.t, prova::Bytes(d));
+  IniciaVius(p.v, p.t.get());
+  Inicialitzacio(p.v);
+  IniciaAcceptacio(p.ac);
+  ComprobarEstatsVius(p.v, 'x');
+  ComprobarEstatsNous(p.v);
+}
+
 void Prepara(Prova& p, const std::vector<Cami>& camins) {
   std::string d = "alfabet x\nestat 0\n";
   for (size_t i = 0; i < camins.size(); ++i)
@@ -67,18 +79,7 @@ void Prepara(Prova& p, const std::vector<Cami>& camins) {
       pos = fi + 1;
     }
   }
-  Inicio(*p.t);
-  const std::string bytes = prova::Bytes(d);
-  std::string error;
-  ASSERT_TRUE(GenautoDeMemoria(
-      *p.t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()),
-      bytes.size(), error))
-      << error;
-  IniciaVius(p.v, p.t.get());
-  Inicialitzacio(p.v);
-  IniciaAcceptacio(p.ac);
-  ComprobarEstatsVius(p.v, 'x');
-  ComprobarEstatsNous(p.v);
+  Camina(p, d);
 }
 
 void Registra(Prova& p, std::string_view forma, int a = 0, int b = 0,
@@ -224,18 +225,7 @@ estat 4
   for (char segon : {'y', 'z', 'w'}) {
     SCOPED_TRACE(segon);
     Prova p;
-    Inicio(*p.t);
-    const std::string bytes = prova::Bytes(d);
-    std::string error;
-    ASSERT_TRUE(GenautoDeMemoria(
-        *p.t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()),
-        bytes.size(), error))
-        << error;
-    IniciaVius(p.v, p.t.get());
-    Inicialitzacio(p.v);
-    IniciaAcceptacio(p.ac);
-    ComprobarEstatsVius(p.v, 'x');
-    ComprobarEstatsNous(p.v);
+    Camina(p, d);
     Registra(p, "x", 0, 0, 0, 1);
     EXPECT_EQ(Anal(p), "a/");
     EXPECT_EQ(Desc(p), "<d>x</d>");
