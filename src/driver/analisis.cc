@@ -124,29 +124,61 @@ void EmetDeMemoria(Analisi& an, const NodeMemoria& node) {
   Despres(an, p);
 }
 
-// Follows the memory over the plain bytes already in the scanner's buffer,
-// storing each in the ring as the reader would, without a trip through the
-// reader and the loop for every character: most of the text is read here.
-// Runs only while fresh characters are read and the attempt (new, or so far
-// answered by the memory) follows stored paths. Returns true when the
-// attempt ended or left the stored paths here; false when the loop is to
-// take the next character itself (a '<', the end of the buffer, or no
-// memory walk to make).
+// Follows the memory over the characters to be read again from the ring and
+// the plain bytes already in the scanner's buffer (stored in the ring as the
+// reader would store them), without a trip through the reader and the loop
+// for every character: most of the text is read here. Runs only while the
+// attempt (new, or so far answered by the memory) follows stored paths.
+// Returns true when the attempt ended or left the stored paths here; false
+// when the loop is to take the next character itself (a superblank, the end
+// of the input, a '<', the end of the buffer, or no memory walk to make).
 bool CorreMemoria(Analisi& an) {
   Lector& l = *an.l;
-  Escaner& e = *l.escaner;
-  if (!an.amb_memoria || l.leer != 1 || e.condicio != INITIAL ||
-      e.pos == e.fi)
-    return false;
-  if (an.prim == 1) {
-    an.prim = 0;
-    an.inici = l.indice - 1;  // where the next fresh character goes
-    an.n = 0;
-    an.de_memoria = true;
-    an.node_memoria = 0;
-  } else if (!an.de_memoria) {
-    return false;
+  if (!an.amb_memoria) return false;
+  // Starts an attempt at the character at entry `k`, or says whether the
+  // attempt under way follows the memory.
+  auto segueix = [&an](int k) {
+    if (an.prim == 1) {
+      an.prim = 0;
+      an.inici = k;
+      an.n = 0;
+      an.de_memoria = true;
+      an.node_memoria = 0;
+    }
+    return an.de_memoria;
+  };
+  // What the memory answered for the attempt's latest character; returns
+  // true when the attempt ended there.
+  auto resposta = [&an](uint32_t fill) {
+    if (fill & kTancat) {
+      EmetDeMemoria(an, an.memoria.nodes[fill & ~kTancat]);
+      return true;
+    }
+    if (fill != 0) {
+      an.node_memoria = fill;
+      return false;
+    }
+    // Off the stored paths: walk the attempt from its start.
+    an.de_memoria = false;
+    Materialitza(an);
+    if (an.v.vius.empty() || an.n == kMaxPassos) EmetIntent(an, true);
+    return true;
+  };
+  // Characters read again from the ring.
+  while (l.leer == 0) {
+    const PosBuffer& pos = l.buffer[l.acceso - 1];
+    if (pos.tipus == BUIDA) break;  // the next one comes fresh
+    if (pos.tipus != CARACTER || !segueix(l.acceso - 1)) return false;
+    l.acceso = Seguent(l.acceso);
+    ++an.n;
+    if (resposta(BuscaMemoria(an.memoria, an.node_memoria, pos.car)))
+      return true;
   }
+  // Plain bytes already in the scanner's buffer.
+  Escaner& e = *l.escaner;
+  if (e.condicio != INITIAL || e.pos == e.fi || e.buf[e.pos] == '<' ||
+      !segueix(l.indice - 1))
+    return false;
   const char* bytes = e.buf.data() + e.pos;
   const size_t disponibles = e.fi - e.pos;
   uint32_t node = an.node_memoria;
@@ -162,16 +194,8 @@ bool CorreMemoria(Analisi& an) {
   e.pos += i;
   an.n += int(i);
   an.node_memoria = node;
-  if (i == 0 || (fill != 0 && !(fill & kTancat))) return false;
-  if (fill & kTancat) {
-    EmetDeMemoria(an, an.memoria.nodes[fill & ~kTancat]);
-    return true;
-  }
-  // Off the stored paths: walk the attempt from its start.
-  an.de_memoria = false;
-  Materialitza(an);
-  if (an.v.vius.empty() || an.n == kMaxPassos) EmetIntent(an, true);
-  return true;
+  if (fill != 0 && !(fill & kTancat)) return false;  // the buffer ran out
+  return resposta(fill);
 }
 
 }  // namespace
