@@ -106,7 +106,7 @@ int EmetIntent(Analisi& an, bool desa) {
 }
 
 // Writes an attempt answered by the memory.
-void EmetDeMemoria(Analisi& an, const NodeMemoria& node) {
+inline void EmetDeMemoria(Analisi& an, const NodeMemoria& node) {
   Lector& l = *an.l;
   const int p = ((an.inici + int(node.llarg) - 1) & 255) + 1;
   const PosBuffer& pos = l.buffer[p - 1];
@@ -185,12 +185,12 @@ bool CorreMemoria(Analisi& an) {
   uint32_t fill = 0;
   size_t i = 0;
   while (i < disponibles && bytes[i] != '<') {
-    fill = BuscaMemoria(an.memoria, node, uint8_t(bytes[i]));
-    ++i;
+    const uint8_t c = uint8_t(bytes[i++]);
+    GuardaFresc(l, c);
+    fill = BuscaMemoria(an.memoria, node, c);
     if (fill == 0 || (fill & kTancat)) break;
     node = fill;
   }
-  for (size_t j = 0; j < i; ++j) GuardaFresc(l, uint8_t(bytes[j]));
   e.pos += i;
   an.n += int(i);
   an.node_memoria = node;
