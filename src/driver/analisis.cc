@@ -186,11 +186,12 @@ bool CorreMemoria(Analisi& an) {
   size_t i = 0;
   while (i < disponibles && bytes[i] != '<') {
     const uint8_t c = uint8_t(bytes[i++]);
-    GuardaFresc(l, c);
+    GuardaEnTira(l, c);
     fill = BuscaMemoria(an.memoria, node, c);
     if (fill == 0 || (fill & kTancat)) break;
     node = fill;
   }
+  if (i > 0) NetejaSeguent(l);
   e.pos += i;
   an.n += int(i);
   an.node_memoria = node;

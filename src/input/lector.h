@@ -89,18 +89,17 @@ void IniciaLector(Lector& l, Escaner* e);
 // slow path of DameCaracter, for when the ring holds nothing to re-read.
 int DameCaracterFresc(Lector& l, int& k);
 
-// Stores plain input byte `c`, just taken from the scanner's buffer, at the
-// write position, as a fresh character is stored, and returns its entry
-// index. Everything is loaded before the first store, since byte stores may
-// alias any field and would force reloads.
-inline int GuardaFresc(Lector& l, uint8_t c) {
+// Stores plain input byte `c` at the write position as a fresh character is
+// stored, but leaves the position after it as it is: for a run of bytes
+// stored one after the other, only the position after the last must be
+// emptied (NetejaSeguent). Everything is loaded before the first store,
+// since byte stores may alias any field and would force reloads.
+inline int GuardaEnTira(Lector& l, uint8_t c) {
   const int i = l.indice;
-  const int seguent = Seguent(i);
   const uint64_t ordre = l.llegits + 1;
   PosBuffer& p = l.buffer[i - 1];
-  PosBuffer& despres = l.buffer[seguent - 1];
   l.llegits = ordre;
-  l.indice = seguent;
+  l.indice = Seguent(i);
   l.leer = 1;
   p.tipus = CARACTER;
   p.car = c;
@@ -108,12 +107,26 @@ inline int GuardaFresc(Lector& l, uint8_t c) {
   p.anal.hi_es = false;
   p.desc.hi_es = false;
   p.ordre = ordre;
+  return i - 1;
+}
+
+// Empties the write position, which stops a re-read there.
+inline void NetejaSeguent(Lector& l) {
+  PosBuffer& despres = l.buffer[l.indice - 1];
   despres.tipus = BUIDA;
   despres.car = 0;
   despres.estat = 0;
   despres.anal.hi_es = false;
   despres.desc.hi_es = false;
-  return i - 1;
+}
+
+// Stores plain input byte `c`, just taken from the scanner's buffer, at the
+// write position, as a fresh character is stored, and returns its entry
+// index.
+inline int GuardaFresc(Lector& l, uint8_t c) {
+  const int k = GuardaEnTira(l, c);
+  NetejaSeguent(l);
+  return k;
 }
 
 // Next character: 0..255, CODI_SUPERBLANC or FI_ENTRADA; `k` gets its entry
