@@ -298,6 +298,8 @@ for lang in "${LANGS[@]}"; do
   if ((ETQ_OK)); then
     if [[ $lang == ca ]] || etiquem_works "$lang"; then
       measure etiquem "$lang" "$txt" "$words" "$ETQ" -b "$bin"
+      # the same through a pipe: one thread, as when etiquem reads a stream
+      measure etiquem-pipe "$lang" "$txt" "$words" sh -c 'cat | "$0" -b "$1"' "$ETQ" "$bin"
     else
       NOTES+=("etiquem on $lang: smoke test failed; not measured")
     fi
@@ -323,15 +325,15 @@ done
 if ((DO_STRACE)); then
   if ((ETQ_OK)) && command -v strace >/dev/null; then
     st=$RESULTS/strace-ca.txt
-    strace -f -c -e trace=read,write -o "$st" "$ETQ" -b "$SHARED/lexicon/ca.bin" \
+    strace -f -c -e trace=read,pread64,write -o "$st" "$ETQ" -b "$SHARED/lexicon/ca.bin" \
       < "$SHARED/corpus/ca.txt" > "$OUT/strace.out" 2>>"$ERRLOG" || true
-    reads=$(awk '$NF=="read"{print $4}' "$st"); writes=$(awk '$NF=="write"{print $4}' "$st")
-    NOTES+=("strace -c on ca.txt ($st): ${reads:-0} read calls, ${writes:-0} write calls (all files)")
+    reads=$(awk '$NF=="read"||$NF=="pread64"{n+=$4} END{print n+0}' "$st"); writes=$(awk '$NF=="write"{print $4}' "$st")
+    NOTES+=("strace -c on ca.txt ($st): ${reads:-0} read and pread64 calls, ${writes:-0} write calls (all files)")
     # the same run traced call by call, to count reads of the input (fd 0)
     # and writes of the output (fd 1) alone
-    strace -f -s 0 -e trace=read,write -o "$RESULTS/strace-ca.calls" "$ETQ" -b "$SHARED/lexicon/ca.bin" \
+    strace -f -s 0 -e trace=read,pread64,write -o "$RESULTS/strace-ca.calls" "$ETQ" -b "$SHARED/lexicon/ca.bin" \
       < "$SHARED/corpus/ca.txt" > "$OUT/strace.out" 2>>"$ERRLOG" || true
-    reads=$(grep -cE '^([0-9]+ +)?read\(0,' "$RESULTS/strace-ca.calls" || true)
+    reads=$(grep -cE '^([0-9]+ +)?p?read(64)?\(0,' "$RESULTS/strace-ca.calls" || true)
     writes=$(grep -cE '^([0-9]+ +)?write\(1,' "$RESULTS/strace-ca.calls" || true)
     NOTES+=("strace on ca.txt: ${reads} reads of stdin, ${writes} writes to stdout, $(awk -v r="$reads" -v w="$writes" 'BEGIN{ if (r>0) printf "%.2f", w/r; else print "n/a"}') writes per input read")
     { echo; echo "stdin reads (fd 0): $reads; stdout writes (fd 1): $writes"; } >> "$st"
@@ -354,6 +356,20 @@ if ((DO_BIG)); then
     else
       NOTES+=("--big: etiquem failed on the large input")
     fi
+    # the same bytes as a file: read in trams on every core
+    if { for ((i = 0; i < reps; i++)); do cat "$txt"; done; } > "$OUT/big.txt" 2>>"$ERRLOG"; then
+      t0=${EPOCHREALTIME/./}
+      if /usr/bin/time -f %M -o "$OUT/rss.big" "$ETQ" -b "$SHARED/lexicon/ca.bin" < "$OUT/big.txt" > /dev/null 2>>"$ERRLOG"; then
+        t1=${EPOCHREALTIME/./}
+        NOTES+=("$(awk -v r="$(tail -n1 "$OUT/rss.big")" -v n="$reps" -v b="$(stat -c %s "$txt")" -v d=$((t1 - t0)) \
+          'BEGIN{printf "etiquem on %.2f GB (ca.txt x %d, from a file): peak RSS %.1f MiB, %.1f s, %.1f MB/s", n*b/1e9, n, r/1024, d/1e6, n*b/1e6/(d/1e6)}')")
+      else
+        NOTES+=("--big: etiquem failed on the large file")
+      fi
+    else
+      NOTES+=("--big: no room for a 1 GB file in $OUT")
+    fi
+    rm -f "$OUT/big.txt"
   else
     NOTES+=("--big: needs a working etiquem and /usr/bin/time; skipped")
   fi

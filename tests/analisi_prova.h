@@ -7,9 +7,11 @@
 #define ETIQUEM_TESTS_ANALISI_PROVA_H_
 
 #include <cstddef>
+#include <random>
 #include <string>
 
 #include "automaton/automat.h"
+#include "driver/trams.h"
 
 namespace etiquem::prova {
 
@@ -24,6 +26,23 @@ Sortides AnalitzaEnProces(const Transductor& t, const std::string& text,
                           int s, int a, int m, bool memoria,
                           size_t max_nodes = size_t(1) << 17,
                           size_t bloc = size_t(1) << 16);
+
+// The same run (-d on) on several threads, in trams of the file holding
+// `abans` and then `text`, analysed from the end of `abans`.
+Sortides AnalitzaEnTramsProva(const Transductor& t, const std::string& text,
+                              int s, int a, int m, const ParametresTrams& p,
+                              const std::string& abans = "");
+
+// A random dictionary, in the automaton description of automat_prova.h,
+// over the letters "abAB' -": forward moves (or a loop on one state), so
+// paths stay few; epsilon moves forward only; markers of the three kinds;
+// two tags.
+std::string DiccionariAtzar(std::mt19937& g);
+
+// Random text of at least `llarg` bytes from pieces: those letters, line
+// ends, bytes 0, 1 and 255, whole superblanks, and lone openers and closers
+// (so superblanks of any length).
+std::string TextAtzar(std::mt19937& g, size_t llarg);
 
 // Loads an automaton from bytes; fails the test when it is refused.
 void CarregaOFalla(Transductor& t, const std::string& bytes);

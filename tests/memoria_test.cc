@@ -18,49 +18,9 @@ namespace {
 
 using prova::AnalitzaEnProces;
 using prova::CarregaOFalla;
+using prova::DiccionariAtzar;
+using prova::TextAtzar;
 using prova::Sortides;
-
-// A random dictionary over a few letters: consuming moves go forward (or
-// loop on one state with a single move), so paths stay few; epsilon moves
-// go forward only; markers of the three kinds; two tags.
-std::string DiccionariAtzar(std::mt19937& g) {
-  const std::string lletres = "abAB' -";
-  const int n = 6 + int(g() % 10);
-  std::string d = "alfabet 'ABab-\ndefine n 258\ndefine v 259\n";
-  for (int e = 0; e < n; ++e) {
-    d += "estat " + std::to_string(e) + "\n";
-    if (g() % 6 == 0) d += "  fi\n";
-    if (g() % 9 == 0) d += "  parcial\n";
-    if (g() % 9 == 0) d += "  descon\n";
-    for (char c : lletres) {
-      if (g() % 3 != 0) continue;
-      int moviments = 1 + int(g() % 2);
-      for (int i = 0; i < moviments; ++i) {
-        int des = e + 1 + int(g() % 3);
-        if (des >= n) des = e;  // a loop on this state
-        if (des == e && i > 0) continue;
-        std::string lo = c == ' ' ? "\\s" : std::string(1, c);
-        const char* lm = g() % 4 == 0 ? "-" : (g() % 2 ? "x" : "\\xe9");
-        d += "  " + lo + " " + lm + " " + std::to_string(des) + "\n";
-      }
-    }
-    if (e > 0 && g() % 4 == 0 && e + 1 < n) {
-      d += "  eps " + std::string(g() % 2 ? "&n" : "&v") + " " +
-           std::to_string(e + 1) + "\n";
-    }
-  }
-  return d;
-}
-
-std::string TextAtzar(std::mt19937& g, size_t llarg) {
-  const std::string peces[] = {"a",  "b",  "A",   "B",  "'",   " ",
-                               "-",  "\n", "ab",  "ba", "aab", "Ab ",
-                               "\x01", std::string(1, '\0'), "\xff",
-                               "<![CDATA[x]]>", "<![CDATA[", "]]>"};
-  std::string t;
-  while (t.size() < llarg) t += peces[g() % (sizeof peces / sizeof *peces)];
-  return t;
-}
 
 TEST(MemoriaIntents, NoCanviaMaiElQueEsEscriu) {
   std::mt19937 g(20261207);

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "driver/trams.h"
 #include "output/emissio.h"
 
 namespace etiquem {
@@ -72,6 +73,8 @@ void Despres(Analisi& an, int p) {
   an.l->leer = 0;
   an.prim = 1;
   an.n = 0;
+  if (an.l->buffer[p - 1].ordre >= an.vigila) [[unlikely]]
+    CompteTall(*an.treball, an, TallDespres(an, p));
 }
 
 // Writes the unknown word of the stretch's first `llarg` characters.
@@ -181,12 +184,13 @@ bool CorreMemoria(Analisi& an) {
     return false;
   const char* bytes = e.buf.data() + e.pos;
   const size_t disponibles = e.fi - e.pos;
+  const uint64_t ordre = PosicioEntrada(e);  // of bytes[i] is ordre + i + 1
   uint32_t node = an.node_memoria;
   uint32_t fill = 0;
   size_t i = 0;
   while (i < disponibles && bytes[i] != '<') {
     const uint8_t c = uint8_t(bytes[i++]);
-    GuardaEnTira(l, c);
+    GuardaEnTira(l, c, ordre + i);
     fill = BuscaMemoria(an.memoria, node, c);
     if (fill == 0 || (fill & kTancat)) break;
     node = fill;
@@ -200,6 +204,19 @@ bool CorreMemoria(Analisi& an) {
 }
 
 }  // namespace
+
+Tall TallDespres(const Analisi& an, int p) {
+  const Lector& l = *an.l;
+  const int q = Seguent(p);
+  Tall t;
+  // With nothing read after it, the next attempt starts at the scanner's
+  // next byte; otherwise at the first position read again.
+  t.x = q == l.indice ? PosicioEntrada(*l.escaner) : l.buffer[q - 1].ordre - 1;
+  t.net = l.superblancs.empty() && l.escaner->condicio == INITIAL;
+  for (int r = q; t.net && r != l.indice; r = Seguent(r))
+    t.net = l.buffer[r - 1].tipus == CARACTER;
+  return t;
+}
 
 void IniciaAnalisi(Analisi& an, const Transductor* t, Lector* l,
                    Sortida* sortida, Sortida* desconegudes) {
@@ -229,6 +246,7 @@ void Analisis(Analisi& an, int superficie, int desc, int apostrof, int marca) {
   an.n = 0;
   an.inici = 0;
   for (;;) {
+    if (an.atura) [[unlikely]] return;
     if (CorreMemoria(an)) continue;
     int k = 0;
     const int c = ObtenerCaracter(l, k);

@@ -24,6 +24,8 @@
 
 namespace etiquem {
 
+struct Treball;  // driver/trams.h
+
 // Characters an attempt may step; an attempt still alive after that many
 // ends there, so the attempt, the position before it and the empty position
 // after it always fit in the ring.
@@ -49,7 +51,25 @@ struct Analisi {
   bool de_memoria = false;    // the attempt so far follows a stored path
   uint32_t node_memoria = 0;  // its node in the memory
   std::string contingut;      // bytes of the position being written
+  // Set when this analysis runs one stretch of a file beside others
+  // (driver/trams.h): after an attempt whose stretch ends at a position of
+  // `ordre` `vigila` or later, the driver is told where the next attempt
+  // starts (CompteTall), and it may set `atura` to end the run there.
+  Treball* treball = nullptr;
+  uint64_t vigila = UINT64_MAX;
+  bool atura = false;
 };
+
+// Where the next attempt of `an` starts, told to the driver after the
+// attempt that ended at position `p`. `x` is its input offset. `net` says
+// whether the analysis from there on depends on the input from `x` alone:
+// no superblank waits, and what was read after `x` is plain characters
+// (the scanner is then outside a superblank as well).
+struct Tall {
+  uint64_t x = 0;
+  bool net = false;
+};
+Tall TallDespres(const Analisi& an, int p);
 
 // Wires an analysis to its model, reader and outputs.
 void IniciaAnalisi(Analisi& an, const Transductor* t, Lector* l,

@@ -11,6 +11,7 @@
 
 #include "automaton/automat.h"
 #include "driver/analisis.h"
+#include "driver/trams.h"
 #include "input/escaner.h"
 #include "input/lector.h"
 #include "output/sortida.h"
@@ -50,6 +51,19 @@ void ProtegeixDescriptors() {
       close(nou);
     }
   }
+}
+
+// Writes out what is left and closes the files; the exit status.
+int Acabament(const Opcions& o, int entrada, Sortida& sortida,
+              Sortida& desconegudes) {
+  Buida(sortida);
+  if (o.d == 1) {
+    Buida(desconegudes);
+    if (close(desconegudes.fd) != 0)
+      Surt(1, "Error: No se pudo cerrar el fitxer de les paraules "
+              "desconegudes\n");
+  }
+  return close(entrada) == 0 ? 0 : 255;
 }
 
 }  // namespace
@@ -117,6 +131,18 @@ int Executa(int argc, char** argv) {
   }
 
   Sortida sortida;
+  // A regular file is analysed in trams on several threads (same bytes
+  // out); pipes and terminals are read as they come.
+  ParametresTrams trams;
+  trams.fils = FilsDeTrams();
+
+  int64_t inici = 0;
+  uint64_t mida = 0;
+  if (TramsConvenen(entrada, trams, inici, mida) &&
+      AnalitzaEnTrams(t.get(), entrada, inici, mida,
+                      OpcionsAnalisi{o.s, o.d, o.a, o.m}, trams, sortida,
+                      o.d == 1 ? &desconegudes : nullptr))
+    return Acabament(o, entrada, sortida, desconegudes);
   auto escaner = std::make_unique<Escaner>();
   IniciaEscaner(*escaner, entrada);
   escaner->abans_de_llegir = &sortida;
@@ -126,15 +152,7 @@ int Executa(int argc, char** argv) {
   IniciaAnalisi(*an, t.get(), lector.get(), &sortida,
                 o.d == 1 ? &desconegudes : nullptr);
   Analisis(*an, o.s, o.d, o.a, o.m);
-
-  Buida(sortida);
-  if (o.d == 1) {
-    Buida(desconegudes);
-    if (close(desconegudes.fd) != 0)
-      Surt(1, "Error: No se pudo cerrar el fitxer de les paraules "
-              "desconegudes\n");
-  }
-  return close(entrada) == 0 ? 0 : 255;
+  return Acabament(o, entrada, sortida, desconegudes);
 }
 
 }  // namespace etiquem

@@ -21,14 +21,22 @@ constexpr size_t kCapacitatRetinguda = 1 << 20;
 // every call after it, without reading again).
 bool Omple(Escaner& e) {
   if (e.final) return false;
+  if (e.abandona && e.abandona->load(std::memory_order_relaxed)) {
+    e.final = true;
+    return false;
+  }
   if (e.abans_de_llegir) Buida(*e.abans_de_llegir);
   if (e.pos > 0) {
     std::memmove(e.buf.data(), e.buf.data() + e.pos, e.fi - e.pos);
     e.fi -= e.pos;
+    e.inici_buf += e.pos;
     e.pos = 0;
   }
   for (;;) {
-    ssize_t r = read(e.fd, e.buf.data() + e.fi, e.buf.size() - e.fi);
+    char* desti = e.buf.data() + e.fi;
+    const size_t lloc = e.buf.size() - e.fi;
+    ssize_t r = e.desplacament >= 0 ? pread(e.fd, desti, lloc, e.desplacament)
+                                    : read(e.fd, desti, lloc);
     ++e.lectures;
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
@@ -42,6 +50,7 @@ bool Omple(Escaner& e) {
       return false;
     }
     e.fi += size_t(r);
+    if (e.desplacament >= 0) e.desplacament += r;
     return true;
   }
 }
@@ -99,6 +108,18 @@ void IniciaEscaner(Escaner& e, int fd, size_t mida) {
   e.fd = fd;
   // Room for a block plus an opener that straddles two reads.
   e.buf.assign(mida < kLlargObridor * 2 ? kLlargObridor * 2 : mida, 0);
+}
+
+void IniciaEscanerA(Escaner& e, int fd, int64_t desplacament, uint64_t inici) {
+  std::vector<char> buf;
+  buf.swap(e.buf);
+  const size_t mida = size_t(1) << 16;
+  if (buf.size() != mida) buf.assign(mida, 0);
+  e = Escaner{};
+  e.fd = fd;
+  e.buf.swap(buf);
+  e.desplacament = desplacament;
+  e.inici_buf = inici;
 }
 
 void reset_token(Escaner& e) {

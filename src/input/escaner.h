@@ -15,6 +15,7 @@
 #define ETIQUEM_INPUT_ESCANER_H_
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +44,12 @@ struct Escaner {
   std::vector<char> buf;             // input block; [pos, fi) not yet scanned
   size_t pos = 0;
   size_t fi = 0;
+  uint64_t inici_buf = 0;            // input bytes before buf[0]
+  int64_t desplacament = -1;         // >= 0: read with pread(2) from this
+                                     // file offset instead of read(2)
+  // When set and true, the input ends at the next refill: a worker whose
+  // stretch of the input was given up stops there.
+  const std::atomic<bool>* abandona = nullptr;
   bool final = false;                // a read returned end of input
   int condicio = INITIAL;            // INITIAL or CDATA
   std::string lexbuffer;             // superblank being gathered
@@ -53,6 +60,14 @@ struct Escaner {
 
 // Prepares `e` to read from `fd` with blocks of `mida` bytes.
 void IniciaEscaner(Escaner& e, int fd, size_t mida = 1 << 16);
+
+// Prepares `e`, reusing its block, to read a regular file `fd` in blocks of
+// 64 KiB with pread(2) from file offset `desplacament`, which is input
+// offset `inici` (the input began at file offset desplacament - inici).
+void IniciaEscanerA(Escaner& e, int fd, int64_t desplacament, uint64_t inici);
+
+// Input offset of the next byte to scan.
+inline uint64_t PosicioEntrada(const Escaner& e) { return e.inici_buf + e.pos; }
 
 void reset_token(Escaner& e);
 

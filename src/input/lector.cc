@@ -17,6 +17,9 @@ void Neteja(PosBuffer& p) {
 // Takes a token from the scanner and stores it at the write position.
 int Fresc(Lector& l, int& k) {
   Escaner& e = *l.escaner;
+  // The token starts at the next byte to scan (a refill moves the block,
+  // not this offset).
+  const uint64_t ordre = PosicioEntrada(e) + 1;
   int tipus = yylex(e);
   PosBuffer& p = l.buffer[l.indice - 1];
   int codi;
@@ -30,7 +33,7 @@ int Fresc(Lector& l, int& k) {
     codi = CODI_SUPERBLANC;
     l.superblancs.push_back(Superblanc{});
     std::swap(l.superblancs.back().text, e.token.cadena);
-    l.superblancs.back().ordre = l.llegits + 1;
+    l.superblancs.back().ordre = ordre;
   } else if (tipus == TOKEN_FINAL) {
     p.tipus = FINAL;
     p.car = 255;
@@ -39,7 +42,7 @@ int Fresc(Lector& l, int& k) {
     Acaba(255, "Error, entrada inesperada\n", e.abans_de_llegir);
   }
   Neteja(p);
-  p.ordre = ++l.llegits;
+  p.ordre = ordre;
   k = l.indice - 1;
   l.indice = Seguent(l.indice);
   PosBuffer& despres = l.buffer[l.indice - 1];
@@ -63,7 +66,6 @@ void IniciaLector(Lector& l, Escaner* e) {
   l.acceso = 1;
   l.leer = 1;
   l.superblancs.clear();
-  l.llegits = 0;
   l.escaner = e;
 }
 

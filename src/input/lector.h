@@ -59,7 +59,8 @@ struct PosBuffer {
   uint8_t car = 0;      // the input byte (for CARACTER)
   uint8_t tipus = BUIDA;
   int32_t estat = 0;    // 0 nothing, 1 complete analysis, 2 pieces/unknown
-  uint64_t ordre = 0;   // number of the character in the input, from 1
+  uint64_t ordre = 0;   // number in the input of the position's first byte,
+                        // from 1 (strictly increasing along the input)
   RegTraduc anal;       // the analysis recorded here
   RegTraduc desc;       // the unknown-word reading recorded here
 };
@@ -67,7 +68,7 @@ struct PosBuffer {
 // A superblank waiting to be written.
 struct Superblanc {
   std::string text;    // its complete text, opener and closer included
-  uint64_t ordre = 0;  // input number of its marker
+  uint64_t ordre = 0;  // `ordre` of its marker
 };
 
 struct Lector {
@@ -76,7 +77,6 @@ struct Lector {
   int acceso = 1;  // re-read position (meaningful while leer is 0)
   int leer = 1;    // 1: next character from the scanner; 0: from the ring
   std::deque<Superblanc> superblancs;  // waiting, in input order
-  uint64_t llegits = 0;                // characters stored so far
   Escaner* escaner = nullptr;
 };
 
@@ -89,16 +89,15 @@ void IniciaLector(Lector& l, Escaner* e);
 // slow path of DameCaracter, for when the ring holds nothing to re-read.
 int DameCaracterFresc(Lector& l, int& k);
 
-// Stores plain input byte `c` at the write position as a fresh character is
-// stored, but leaves the position after it as it is: for a run of bytes
-// stored one after the other, only the position after the last must be
-// emptied (NetejaSeguent). Everything is loaded before the first store,
-// since byte stores may alias any field and would force reloads.
-inline int GuardaEnTira(Lector& l, uint8_t c) {
+// Stores plain input byte `c`, number `ordre` of the input, at the write
+// position as a fresh character is stored, but leaves the position after it
+// as it is: for a run of bytes stored one after the other, only the position
+// after the last must be emptied (NetejaSeguent). Everything is loaded
+// before the first store, since byte stores may alias any field and would
+// force reloads.
+inline int GuardaEnTira(Lector& l, uint8_t c, uint64_t ordre) {
   const int i = l.indice;
-  const uint64_t ordre = l.llegits + 1;
   PosBuffer& p = l.buffer[i - 1];
-  l.llegits = ordre;
   l.indice = Seguent(i);
   l.leer = 1;
   p.tipus = CARACTER;
@@ -120,11 +119,11 @@ inline void NetejaSeguent(Lector& l) {
   despres.desc.hi_es = false;
 }
 
-// Stores plain input byte `c`, just taken from the scanner's buffer, at the
-// write position, as a fresh character is stored, and returns its entry
-// index.
-inline int GuardaFresc(Lector& l, uint8_t c) {
-  const int k = GuardaEnTira(l, c);
+// Stores plain input byte `c`, number `ordre` of the input, just taken from
+// the scanner's buffer, at the write position, as a fresh character is
+// stored, and returns its entry index.
+inline int GuardaFresc(Lector& l, uint8_t c, uint64_t ordre) {
+  const int k = GuardaEnTira(l, c, ordre);
   NetejaSeguent(l);
   return k;
 }
@@ -152,7 +151,7 @@ inline int DameCaracter(Lector& l, int& k) {
     const uint8_t c = uint8_t(e.buf[pos]);
     if (c != '<') {
       e.pos = pos + 1;
-      k = GuardaFresc(l, c);
+      k = GuardaFresc(l, c, e.inici_buf + pos + 1);
       return c;
     }
   }

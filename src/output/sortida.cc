@@ -39,7 +39,7 @@ bool EscriuTot(int fd, const char* p, size_t n) {
 }  // namespace
 
 void Buida(Sortida& s) {
-  if (s.buf.empty()) return;
+  if (s.buf.empty() || s.en_memoria) return;
   if (!EscriuTot(s.fd, s.buf.data(), s.buf.size())) FallaEscriptura(s);
   s.buf.clear();
 }
@@ -59,6 +59,8 @@ void EscriuError(std::string_view missatge) {
 
 void Acaba(int estat, std::string_view missatge, Sortida* pendent,
            Sortida* pendent2) {
+  if (pendent && pendent->en_memoria)
+    throw ErrorTreball{estat, std::string(missatge)};
   if (pendent) Buida(*pendent);
   if (pendent2) Buida(*pendent2);
   EscriuError(missatge);
