@@ -31,7 +31,7 @@ usage: bench/run.sh [options]
   --no-es           Catalan only (skip es.txt / es.bin)
   --no-peers        etiquem only
   --install-peers   apt-get update && apt-get install -y hfst foma, then run
-  --strace          also write `strace -c -e trace=read,write` of one etiquem
+  --strace          also write `strace -c -e trace=read,pread64,write` of one etiquem
                     run on ca.txt (write calls per read call)
   --big             also measure etiquem's peak memory on ~1 GB of input
                     (ca.txt repeated, piped in; output to /dev/null)

@@ -90,6 +90,11 @@ struct Coordinacio {
   uint64_t per_comencar = 0;    // no tram below this one is left to start
   uint64_t escrivint = 0;       // the tram whose run is being written
   bool tancat = false;          // the writer is done; workers leave
+  // Buffers given back once written or dropped, for the next pieces and
+  // windows: after the first trams nothing is allocated per tram, and the
+  // allocator is left no room to fragment.
+  std::vector<std::string> textos_lliures;
+  std::vector<std::vector<PuntTall>> punts_lliures;
   // Fixed for the run.
   const Transductor* t = nullptr;
   int fd = 0;
@@ -113,9 +118,33 @@ Tram& TramDe(Coordinacio& c, uint64_t i) {
   return c.trams[i - c.primer];
 }
 
+// Buffers kept for reuse, at most this many of each kind.
+constexpr size_t kLliuresMax = 4;
+
+// Gives `text` back for reuse. Under the lock.
+void TornaText(Coordinacio& c, std::string& text) {
+  if (text.capacity() == 0 || c.textos_lliures.size() >= kLliuresMax) return;
+  text.clear();
+  c.textos_lliures.emplace_back().swap(text);
+}
+
+// Puts an empty buffer, reused if one was given back, into `text`. Under
+// the lock.
+void TextBuit(Coordinacio& c, std::string& text) {
+  text.clear();
+  if (c.textos_lliures.empty()) return;
+  text.swap(c.textos_lliures.back());
+  c.textos_lliures.pop_back();
+}
+
 // Hands the noted cuts over. Under the lock.
 void Publica(Coordinacio& c, Treball& w, uint64_t limit) {
   w.propi->punts.swap(w.punts);
+  w.punts.clear();
+  if (!c.punts_lliures.empty()) {
+    w.punts.swap(c.punts_lliures.back());
+    c.punts_lliures.pop_back();
+  }
   w.propi->limit_punts = limit;
   w.propi->punts_llestos = true;
   w.publicat = true;
@@ -127,13 +156,12 @@ void Lliura(Coordinacio& c, Treball& w) {
   Peca& p = w.propi->peces.emplace_back();
   p.sortida = w.lliurat_sortida;
   p.desc = w.lliurat_desc;
-  const size_t reserva = w.sortida->buf.size();
   p.text_sortida.swap(w.sortida->buf);
   p.text_desc.swap(w.desc->buf);
   w.lliurat_sortida += p.text_sortida.size();
   w.lliurat_desc += p.text_desc.size();
-  // The next piece will be about as long: spare its regrowth.
-  w.sortida->buf.reserve(reserva + reserva / 4);
+  TextBuit(c, w.sortida->buf);
+  if (!p.text_desc.empty()) TextBuit(c, w.desc->buf);
   c.cv.notify_all();
 }
 
@@ -163,7 +191,11 @@ void PreparaAnalisi(Coordinacio& c, Treballador& tr) {
 // Runs tram `i` from its first byte, as if the input began there.
 void CorreTram(Coordinacio& c, Treballador& tr, uint64_t i, Tram& r) {
   Treball& w = tr.w;
+  std::vector<PuntTall> punts;
+  punts.swap(w.punts);  // keeps its room
+  punts.clear();
   w = Treball{};
+  w.punts.swap(punts);
   w.c = &c;
   w.propi = &r;
   w.index = i;
@@ -206,6 +238,10 @@ void CorreTram(Coordinacio& c, Treballador& tr, uint64_t i, Tram& r) {
   if (r.abandonat.load()) {
     tr.sortida.buf.clear();
     tr.desc.buf.clear();
+    for (Peca& p : r.peces) {
+      TornaText(c, p.text_sortida);
+      TornaText(c, p.text_desc);
+    }
     r.peces.clear();
   } else {
     Lliura(c, w);
@@ -341,6 +377,8 @@ void Escriu(Coordinacio& c, Sortida& sortida, Sortida* desconegudes) {
         Buida(*desconegudes);
       }
       lk.lock();
+      TornaText(c, p.text_sortida);
+      TornaText(c, p.text_desc);
       continue;
     }
     // The run is over and all of it written.
@@ -354,6 +392,9 @@ void Escriu(Coordinacio& c, Sortida& sortida, Sortida* desconegudes) {
     c.escrivint = seguent == kCap ? c.nombre : seguent;
     while (!c.trams.empty() && c.primer < c.escrivint &&
            (c.trams.front().estat != PROPI || c.trams.front().acabat)) {
+      std::vector<PuntTall>& punts = c.trams.front().punts;
+      if (punts.capacity() > 0 && c.punts_lliures.size() < kLliuresMax)
+        c.punts_lliures.emplace_back().swap(punts);
       c.trams.pop_front();
       ++c.primer;
     }
@@ -384,8 +425,9 @@ void CompteTall(Treball& w, Analisi& an, const Tall& tall) {
   if (!w.publicat) {
     if (tall.x < w.limit_finestra) {
       if (tall.net)
-        w.punts.push_back(
-            PuntTall{tall.x, w.sortida->buf.size(), w.desc->buf.size()});
+        w.punts.push_back(PuntTall{tall.x,
+                                   w.lliurat_sortida + w.sortida->buf.size(),
+                                   w.lliurat_desc + w.desc->buf.size()});
       return;
     }
     {

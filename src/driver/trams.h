@@ -53,7 +53,10 @@ struct ParametresTrams {
   // this bounds memory: 64 KiB measured as fast as 1 MiB (a tram's run
   // reads one block more than its tram, for the join).
   uint64_t mida = uint64_t(1) << 16;
-  uint64_t finestra = uint64_t(1) << 14;  // bytes of a tram's noted window
+  // Bytes of a tram's noted window. Runs of ordinary text meet a common cut
+  // within a few words; only a superblank straddling the boundary takes
+  // more, and then the run before takes the tram over.
+  uint64_t finestra = uint64_t(1) << 12;
   int fils = 2;                           // worker threads
   // Trams a worker may start beyond the one being written (at least 2):
   // bounds the outputs held in memory.
