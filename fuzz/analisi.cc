@@ -14,7 +14,8 @@
 // is bounded from above (counting every attempt from every start at once),
 // and inputs that could come near the bounds are skipped.
 //
-// Checked on every run: every superblank comes out whole and in input order.
+// Checked on every run: the analysis in trams on several threads writes the
+// same bytes; every superblank comes out whole and in input order.
 // With a transducer that accepts nothing, or whose only readings are
 // unknown-word readings (without -s and -m, and with no path that reads a
 // superblank's marker as a blank), the output equals the input byte for
@@ -32,6 +33,7 @@
 #include "automaton/automat.h"
 #include "comu.h"
 #include "driver/analisis.h"
+#include "driver/trams.h"
 #include "input/escaner.h"
 #include "input/lector.h"
 #include "output/sortida.h"
@@ -195,6 +197,7 @@ bool DinsFites(const Transductor& t, const std::vector<int>& codis,
 }
 
 int entrada = -1, sortida = -1, desconegudes = -1;
+int sortida2 = -1, desconegudes2 = -1;
 
 }  // namespace
 
@@ -271,6 +274,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dades, size_t mida) {
   }
   const std::string obtingut = etiquem::fuzz::Contingut(fs);
   const std::string desc = etiquem::fuzz::Contingut(fd);
+
+  // The same text in trams of a few bytes on two workers, joined: the same
+  // bytes in both outputs.
+  {
+    const int fs2 = etiquem::fuzz::Memfd(sortida2, "sortida2");
+    const int fd2 = etiquem::fuzz::Memfd(desconegudes2, "desconegudes2");
+    etiquem::fuzz::Buida(fs2);
+    etiquem::fuzz::Buida(fd2);
+    etiquem::Sortida so;
+    so.fd = fs2;
+    etiquem::Sortida sd;
+    sd.fd = fd2;
+    etiquem::ParametresTrams p;
+    p.mida = 1 + mida % 29;
+    p.finestra = 1 + mida / 29 % 17;
+    etiquem::AnalitzaEnTrams(t.get(), fe, 0, text.size(),
+                             etiquem::OpcionsAnalisi{s, d, a, m}, p, so,
+                             d ? &sd : nullptr);
+    etiquem::Buida(so);
+    etiquem::Buida(sd);
+    if (etiquem::fuzz::Contingut(fs2) != obtingut)
+      Falla("the analysis in trams wrote other bytes", obtingut,
+            etiquem::fuzz::Contingut(fs2));
+    if (etiquem::fuzz::Contingut(fd2) != desc)
+      Falla("the analysis in trams wrote other unknown words", desc,
+            etiquem::fuzz::Contingut(fd2));
+  }
 
   size_t pos = 0;
   for (const std::string& sb : superblancs) {
