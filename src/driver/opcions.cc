@@ -135,7 +135,6 @@ int Executa(int argc, char** argv) {
   // out); pipes and terminals are read as they come.
   ParametresTrams trams;
   trams.fils = FilsDeTrams();
-
   int64_t inici = 0;
   uint64_t mida = 0;
   if (TramsConvenen(entrada, trams, inici, mida) &&

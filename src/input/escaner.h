@@ -14,8 +14,8 @@
 #ifndef ETIQUEM_INPUT_ESCANER_H_
 #define ETIQUEM_INPUT_ESCANER_H_
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
