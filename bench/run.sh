@@ -356,7 +356,7 @@ if ((DO_BIG)); then
     else
       NOTES+=("--big: etiquem failed on the large input")
     fi
-    # the same bytes as a file: read in trams on every core
+    # the same bytes as a file: read in pieces on every core
     if { for ((i = 0; i < reps; i++)); do cat "$txt"; done; } > "$OUT/big.txt" 2>>"$ERRLOG"; then
       t0=${EPOCHREALTIME/./}
       if /usr/bin/time -f %M -o "$OUT/rss.big" "$ETQ" -b "$SHARED/lexicon/ca.bin" < "$OUT/big.txt" > /dev/null 2>>"$ERRLOG"; then

@@ -2,7 +2,9 @@
 //
 // A refused text gets one line beginning "Error"; an accepted one must give
 // an automaton that loads, and survive being dumped and read again
-// (dic_comu.h).
+// (dictionary_common.h).
+
+#include "dictionary/att.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,19 +12,18 @@
 #include <string_view>
 #include <vector>
 
-#include "comu.h"
-#include "dic/att.h"
-#include "dic_comu.h"
+#include "common.h"
+#include "dictionary_common.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dades, size_t mida) {
-  const std::string_view text(reinterpret_cast<const char*>(dades), mida);
-  etiquem::dic::AutomatDic a;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  etiquem::dictionary::Transducer a;
   std::string error;
-  std::vector<std::string> avisos;
-  if (!etiquem::dic::CompilaAtt("fuzz.att", text, a, error, avisos)) {
-    etiquem::fuzz::ComprovaMissatge(error);
+  std::vector<std::string> warnings;
+  if (!etiquem::dictionary::CompileAtt("fuzz.att", text, a, error, warnings)) {
+    etiquem::fuzz::CheckMessage(error);
     return 0;
   }
-  etiquem::fuzz::ComprovaAcceptat(a);
+  etiquem::fuzz::CheckAccepted(a);
   return 0;
 }

@@ -1,6 +1,0 @@
-// Entry point of etiquem: annotates running text with the readings of a
-// letter-transducer dictionary. Everything happens in the core library.
-
-#include "driver/opcions.h"
-
-int main(int argc, char** argv) { return etiquem::Executa(argc, argv); }

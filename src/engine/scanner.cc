@@ -1,0 +1,152 @@
+// The input scanner; see scanner.h.
+
+#include "engine/scanner.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace etiquem {
+
+namespace {
+
+constexpr char kOpener[] = "<![CDATA[";
+constexpr size_t kOpenerLength = 9;
+// Superblank storage larger than this is given back after the block is
+// delivered, so one huge block does not pin its memory for the whole run.
+constexpr size_t kRetainedCapacity = 1 << 20;
+
+// Reads more input after the unscanned bytes. False at end of input (and on
+// every call after it, without reading again).
+bool Refill(Scanner& e) {
+  if (e.at_end) return false;
+  if (e.abandoned && e.abandoned->load(std::memory_order_relaxed)) {
+    e.at_end = true;
+    return false;
+  }
+  if (e.flush_before_read) Flush(*e.flush_before_read);
+  if (e.next > 0) {
+    std::memmove(e.block.data(), e.block.data() + e.next, e.end - e.next);
+    e.end -= e.next;
+    e.block_offset += e.next;
+    e.next = 0;
+  }
+  for (;;) {
+    char* free_start = e.block.data() + e.end;
+    const size_t room = e.block.size() - e.end;
+    ssize_t r = e.file_offset >= 0
+                    ? pread(e.fd, free_start, room, e.file_offset)
+                    : read(e.fd, free_start, room);
+    ++e.read_calls;
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      std::string m = "Error: No se pudo leer la entrada: ";
+      m += strerror(errno);
+      m += "\n";
+      Terminate(2, m, e.flush_before_read);
+    }
+    if (r == 0) {
+      e.at_end = true;
+      return false;
+    }
+    e.end += size_t(r);
+    if (e.file_offset >= 0) e.file_offset += r;
+    return true;
+  }
+}
+
+// At a "<" outside a superblank: whether the whole opener follows. Reads more
+// input when the buffer ends inside a possible opener.
+bool OpenerFollows(Scanner& e) {
+  size_t j = 1;
+  while (j < kOpenerLength) {
+    if (e.next + j == e.end && !Refill(e)) return false;
+    if (e.block[e.next + j] != kOpener[j]) return false;
+    ++j;
+  }
+  return true;
+}
+
+int DeliverSuperblank(Scanner& e) {
+  e.state = kInText;
+  ClearToken(e);
+  std::swap(e.token.text, e.superblank_text);
+  e.token.has_text = true;
+  return kTokenSuperblank;
+}
+
+// Gathers a superblank's content up to and including its closer.
+int PendingSuperblank(Scanner& e) {
+  for (;;) {
+    if (e.next == e.end && !Refill(e)) {
+      e.superblank_text += "]]>";
+      return DeliverSuperblank(e);
+    }
+    const char* start = e.block.data() + e.next;
+    const char* gt =
+        static_cast<const char*>(std::memchr(start, '>', e.end - e.next));
+    if (gt == nullptr) {
+      e.superblank_text.append(start, e.end - e.next);
+      e.next = e.end;
+      continue;
+    }
+    e.superblank_text.append(start, size_t(gt - start) + 1);
+    e.next += size_t(gt - start) + 1;
+    // Closed when the two bytes before ">" are "]]" of the content (the
+    // opener itself ends in "[").
+    const size_t n = e.superblank_text.size();
+    if (n >= kOpenerLength + 3 && e.superblank_text[n - 2] == ']' &&
+        e.superblank_text[n - 3] == ']')
+      return DeliverSuperblank(e);
+  }
+}
+
+}  // namespace
+
+void InitScanner(Scanner& e, int fd, size_t size) {
+  e = Scanner{};
+  e.fd = fd;
+  // Room for a block plus an opener that straddles two reads.
+  e.block.assign(size < kOpenerLength * 2 ? kOpenerLength * 2 : size, 0);
+}
+
+void InitScannerAt(Scanner& e, int fd, int64_t file_offset, uint64_t start) {
+  std::vector<char> block;
+  block.swap(e.block);
+  const size_t size = size_t(1) << 16;
+  if (block.size() != size) block.assign(size, 0);
+  e = Scanner{};
+  e.fd = fd;
+  e.block.swap(block);
+  e.file_offset = file_offset;
+  e.block_offset = start;
+}
+
+void ClearToken(Scanner& e) {
+  e.token.byte = 0;
+  if (e.token.has_text) {
+    e.token.text.clear();
+    if (e.token.text.capacity() > kRetainedCapacity)
+      std::string().swap(e.token.text);
+    e.token.has_text = false;
+  }
+}
+
+int NextTokenSlow(Scanner& e) {
+  ClearToken(e);
+  if (e.state == kInSuperblank) return PendingSuperblank(e);
+  if (e.next == e.end && !Refill(e)) return kTokenEnd;
+  if (e.block[e.next] == '<' && OpenerFollows(e)) {
+    e.next += kOpenerLength;
+    e.state = kInSuperblank;
+    if (e.superblank_text.capacity() > kRetainedCapacity)
+      std::string().swap(e.superblank_text);
+    e.superblank_text.assign(kOpener, kOpenerLength);
+    return PendingSuperblank(e);
+  }
+  e.token.byte = uint8_t(e.block[e.next++]);
+  return kTokenCharacter;
+}
+
+}  // namespace etiquem

@@ -1,0 +1,94 @@
+// The input scanner: cuts the input into character tokens and whole
+// superblank tokens ("<![CDATA[" up to the next "]]>").
+//
+// A hand-written matcher over a block buffer filled by read(2). Outside a
+// superblank every byte is a token of its own, except that "<![CDATA[" opens
+// a superblank; an opener begun but not finished falls back to a "<" token
+// and the following bytes are scanned afresh. Inside, bytes gather until the
+// first "]]>" (or the end of the input, which closes the block). A read
+// returns whatever is available, so the scanner never waits for input beyond
+// what it needs to decide the current token; just before every read it
+// flushes the pending output, so what was written for the input consumed so
+// far has left the program before it may block.
+
+#ifndef ETIQUEM_ENGINE_SCANNER_H_
+#define ETIQUEM_ENGINE_SCANNER_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/output_buffer.h"
+
+namespace etiquem {
+
+// Token kinds returned by NextToken.
+constexpr int kTokenCharacter = -11;
+constexpr int kTokenSuperblank = -10;
+constexpr int kTokenEnd = -1;
+
+// Start conditions.
+constexpr int kInText = 0;
+constexpr int kInSuperblank = 1;
+
+struct ScannedToken {
+  uint8_t byte = 0;       // the byte of a character token; 0 otherwise
+  std::string text;       // text of a superblank token (NUL bytes kept)
+  bool has_text = false;  // whether `text` holds the last token's text
+};
+
+struct Scanner {
+  int fd = 0;               // input descriptor
+  std::vector<char> block;  // input block; [next, end) not yet scanned
+  size_t next = 0;
+  size_t end = 0;
+  uint64_t block_offset = 0;  // input bytes before block[0]
+  int64_t file_offset = -1;   // >= 0: read with pread(2) from this
+                              // file offset instead of read(2)
+  // When set and true, the input ends at the next refill: a worker whose
+  // stretch of the input was given up stops there.
+  const std::atomic<bool>* abandoned = nullptr;
+  bool at_end = false;                        // a read returned end of input
+  int state = kInText;                        // kInText or kInSuperblank
+  std::string superblank_text;                // superblank being gathered
+  ScannedToken token;                         // last token delivered
+  OutputBuffer* flush_before_read = nullptr;  // flushed before every read
+  uint64_t read_calls = 0;  // read(2) calls made, for measurements
+};
+
+// Prepares `e` to read from `fd` with blocks of `size` bytes.
+void InitScanner(Scanner& e, int fd, size_t size = 1 << 16);
+
+// Prepares `e`, reusing its block, to read a regular file `fd` in blocks of
+// 64 KiB with pread(2) from file offset `file_offset`, which is input
+// offset `start` (the input began at file offset file_offset - start).
+void InitScannerAt(Scanner& e, int fd, int64_t file_offset, uint64_t start);
+
+// Input offset of the next byte to scan.
+inline uint64_t ScannerOffset(const Scanner& e) {
+  return e.block_offset + e.next;
+}
+
+void ClearToken(Scanner& e);
+
+// The slow path of NextToken: refills, openers and superblanks.
+int NextTokenSlow(Scanner& e);
+
+// Delivers the next token: kTokenCharacter, kTokenSuperblank or kTokenEnd
+// (repeated on every call after the end). A read error ends the program with
+// status 2.
+inline int NextToken(Scanner& e) {
+  // Fast path: a plain byte already in the buffer.
+  if (e.next < e.end && e.state == kInText && e.block[e.next] != '<') {
+    if (e.token.has_text) ClearToken(e);
+    e.token.byte = uint8_t(e.block[e.next++]);
+    return kTokenCharacter;
+  }
+  return NextTokenSlow(e);
+}
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_ENGINE_SCANNER_H_

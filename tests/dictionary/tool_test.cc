@@ -1,0 +1,132 @@
+// The etiquem-dic command line: statuses, one-line messages, and files that
+// are either written whole or not at all.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include "dictionary/lexicon.h"
+#include "dictionary_helper.h"
+
+namespace etiquem::dictionary {
+namespace {
+
+using test_support::RunShell;
+using test_support::ShellQuote;
+
+const std::string kTool = ETIQUEM_DIC;
+const std::string kShared = ETIQUEM_DIC_SHARED;
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Tool, CompileWritesTheFileAndNothingElse) {
+  const std::string d = test_support::NewDirectory("compila");
+  const std::string lexicon = "casa\tcasa<n><f><sg>\ncasa\tcasar<vblex>\n";
+  test_support::WriteFile(d + "/l.dic", lexicon);
+  auto r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
+                    ShellQuote(d + "/l.bin"));
+  EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(FilesIn(d), (std::vector<std::string>{"l.bin", "l.dic"}));
+  Transducer a;
+  std::string error;
+  ASSERT_TRUE(CompileLexicon("l.dic", lexicon, Encoding::kDetect, a, error));
+  EXPECT_EQ(test_support::ReadFile(d + "/l.bin"), Serialise(a));
+}
+
+TEST(Tool, AFailedCompileLeavesNoFileAndKeepsTheOldOne) {
+  const std::string d = test_support::NewDirectory("falla");
+  test_support::WriteFile(d + "/l.dic", "casa\tcasa<n>\nbrossa\n");
+  auto r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
+                    ShellQuote(d + "/l.bin"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "Error: " + d +
+                          "/l.dic:2: expected "
+                          "'surface<TAB>lexical[<TAB>kind]'\n");
+  EXPECT_EQ(FilesIn(d), (std::vector<std::string>{"l.dic"}));
+  test_support::WriteFile(d + "/l.bin", "old");
+  r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
+               ShellQuote(d + "/l.bin"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(test_support::ReadFile(d + "/l.bin"), "old");
+  EXPECT_EQ(FilesIn(d), (std::vector<std::string>{"l.bin", "l.dic"}));
+}
+
+TEST(Tool, UnreadableSourceAndUnwritableTarget) {
+  const std::string d = test_support::NewDirectory("camins");
+  auto r = RunShell(kTool + " compile " + ShellQuote(d + "/no.dic") + " -o " +
+                    ShellQuote(d + "/x.bin"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors,
+            "Error: cannot open " + d + "/no.dic: No such file or directory\n");
+  test_support::WriteFile(d + "/l.dic", "a\ta<n>\n");
+  r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
+               ShellQuote(d + "/no/x.bin"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors.rfind(
+                "Error: cannot create a file beside " + d + "/no/x.bin: ", 0),
+            0u)
+      << r.errors;
+}
+
+TEST(Tool, UsageErrorsExitWithStatus2) {
+  for (const char* args :
+       {"", "compile", "compile a.dic", "frob x", "compile a.dic -o",
+        "compile a.dic -o x --bad", "dump"}) {
+    auto r = RunShell(kTool + " " + args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.errors.rfind("Error: ", 0), 0u) << args;
+    EXPECT_NE(r.errors.find("Usage: etiquem-dic"), std::string::npos);
+  }
+  EXPECT_EQ(RunShell(kTool + " -h").status, 0);
+}
+
+TEST(Tool, AttSourcesByExtensionOrOption) {
+  const std::string d = test_support::NewDirectory("att");
+  test_support::WriteFile(d + "/t.att", "0\t1\ta\ta\n1\t2\t@0@\t<n>\n2\n");
+  auto r = RunShell(kTool + " compile " + ShellQuote(d + "/t.att") + " -o " +
+                    ShellQuote(d + "/t.bin") + " && " + kTool + " dump " +
+                    ShellQuote(d + "/t.bin"));
+  EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.output, "0\t1\ta\ta\n1\t2\t@0@\t<n>\n2\n");
+  test_support::WriteFile(d + "/t.txt", "0\t1\ta\ta\n1\n");
+  r = RunShell(kTool + " compile --att " + ShellQuote(d + "/t.txt") + " -o " +
+               ShellQuote(d + "/u.bin") + " && " + kTool + " dump " +
+               ShellQuote(d + "/u.bin"));
+  EXPECT_EQ(r.output, "0\t1\ta\ta\n1\n");
+}
+
+TEST(Tool, DumpAndInfoOfABrokenFile) {
+  const std::string d = test_support::NewDirectory("trencat");
+  test_support::WriteFile(d + "/t.bin", std::string("\x05\0\0\0ab", 6));
+  auto r = RunShell(kTool + " dump " + ShellQuote(d + "/t.bin"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors.rfind("Error", 0), 0u);
+  EXPECT_EQ(r.errors.find('\n'), r.errors.size() - 1) << "one line";
+  r = RunShell(kTool + " info " + ShellQuote(d + "/cap.bin"));
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(Tool, InfoOfTheSharedCatalanFile) {
+  const std::string bin = kShared + "/lexicon/ca.bin";
+  if (!test_support::Exists(bin)) GTEST_SKIP() << bin << " is absent";
+  auto r = RunShell(kTool + " info " + ShellQuote(bin));
+  ASSERT_EQ(r.status, 0) << r.errors;
+  for (const char* line :
+       {"file bytes: 2722990\n", "states: 54755\n",
+        "character groups: 158598\n", "consuming moves: 173885\n",
+        "epsilon moves: 12412\n", "states with epsilon moves: 10530\n",
+        "complete-analysis markers: 1\n", "defines: 54, codes 258-311\n"})
+    EXPECT_NE(r.output.find(line), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace etiquem::dictionary

@@ -1,0 +1,461 @@
+// Tests of the live-state set: which live states a step and the epsilon
+// closure produce, in which order, with which outputs, and how the set ends
+// the program on a broken automaton or when it grows without bound.
+//
+// Automata are written from readable descriptions (automaton_builder.h) and
+// loaded from memory; each live state is shown as (state, output text) with
+// characters as themselves and multi-character symbols as "&code".
+
+#include "engine/live_states.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "automaton_builder.h"
+#include "engine/automaton.h"
+#include "process.h"
+
+namespace etiquem {
+namespace {
+
+std::unique_ptr<Automaton> Load(const std::string& description) {
+  auto t = std::make_unique<Automaton>();
+  ResetAutomaton(*t);
+  const std::string bytes = test_support::Bytes(description);
+  std::string error;
+  const bool ok = LoadAutomatonFromBytes(
+      *t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+      error);
+  EXPECT_TRUE(ok) << error;
+  return t;
+}
+
+using StateList = std::vector<std::pair<int, std::string>>;
+
+std::string Text(const LiveStates& v, uint32_t node) {
+  int32_t s[kMaxOutputSymbols];
+  const int n = OutputSymbols(v, node, s);
+  std::string r;
+  for (int i = 0; i < n; ++i) {
+    if (s[i] >= kFirstNamedSymbol)
+      r += "&" + std::to_string(s[i]);
+    else
+      r += char(s[i] & 0xFF);
+  }
+  return r;
+}
+
+StateList List(const LiveStates& v) {
+  StateList e;
+  for (const LiveState& s : v.states) e.push_back({s.state, Text(v, s.output)});
+  return e;
+}
+
+// Starts an attempt and steps (with closure) over `input`; returns the
+// flag of the last step.
+int Walk(LiveStates& v, const std::string& input) {
+  StartAtInitialState(v);
+  int flag = 0;
+  for (char c : input) {
+    flag = StepLiveStates(v, uint8_t(c));
+    CloseOverEpsilons(v);
+  }
+  return flag;
+}
+
+TEST(LiveStatesStep, CapitalFollowsItsGroupAndTheLowerCaseOne) {
+  auto t = Load(R"(
+alfabet Aab
+estat 0
+  b 1 1
+  b 2 2
+estat 1
+  A P 3
+  a q 4
+estat 2
+  A r 5
+  a s 6
+estat 3
+estat 4
+estat 5
+estat 6
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  EXPECT_EQ(Walk(v, "bA"), 1);
+  // For each live state in order: its own group first, then the lower-case.
+  EXPECT_EQ(List(v), (StateList{{3, "1P"}, {4, "1q"}, {5, "2r"}, {6, "2s"}}));
+  EXPECT_EQ(Walk(v, "ba"), 0);
+  EXPECT_EQ(List(v), (StateList{{4, "1q"}, {6, "2s"}}));
+}
+
+TEST(LiveStatesStep, Latin1Capital) {
+  auto t = Load(R"(
+alfabet \xc0\xe0
+estat 0
+  \xc0 X 1
+  \xe0 y 2
+estat 1
+estat 2
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  EXPECT_EQ(Walk(v, "\xc0"), 1);
+  EXPECT_EQ(List(v), (StateList{{1, "X"}, {2, "y"}}));
+  EXPECT_EQ(Walk(v, "\xe0"), 0);
+  EXPECT_EQ(List(v), (StateList{{2, "y"}}));
+}
+
+TEST(LiveStatesStep, StepOverEmptySetGivesZero) {
+  auto t = Load(R"(
+alfabet Aa
+estat 0
+  a a 0
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  StartAtInitialState(v);
+  EXPECT_EQ(StepLiveStates(v, 'x'), 0);
+  EXPECT_TRUE(v.states.empty());
+  EXPECT_EQ(StepLiveStates(v, 'A'), 0);  // upper case, but nothing live
+  EXPECT_TRUE(v.states.empty());
+}
+
+TEST(LiveStatesStep, ThreeMovesToTheSameStateAreThreePaths) {
+  auto t = Load(R"(
+alfabet a
+estat 0
+  a x 1
+  a x 1
+  a y 1
+estat 1
+  a z 1
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "a");
+  EXPECT_EQ(List(v), (StateList{{1, "x"}, {1, "x"}, {1, "y"}}));
+  StepLiveStates(v, 'a');
+  EXPECT_EQ(List(v), (StateList{{1, "xz"}, {1, "xz"}, {1, "yz"}}));
+}
+
+TEST(LiveStatesSymbols, ZeroAndFortyEightInStepAndClosure) {
+  auto t = Load(R"(
+alfabet ab
+estat 0
+  a - 1
+  b 0 1
+estat 1
+  eps 0 2
+  eps - 3
+  eps z 4
+estat 2
+estat 3
+estat 4
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  // Step: output_symbol 0 writes nothing; closure: output_symbol 48 and
+  // output_symbol 0 write nothing.
+  Walk(v, "a");
+  EXPECT_EQ(List(v), (StateList{{1, ""}, {2, ""}, {3, ""}, {4, "z"}}));
+  // Step: output_symbol 48 writes the digit zero.
+  Walk(v, "b");
+  EXPECT_EQ(List(v), (StateList{{1, "0"}, {2, "0"}, {3, "0"}, {4, "0z"}}));
+}
+
+TEST(LiveStatesClosure, OnlyTheFirstEpsilonGroup) {
+  auto t = Load(R"(
+alfabet a
+estat 0
+  a - 1
+estat 1
+  eps x 2
+  eps2 y 3
+estat 2
+estat 3
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "a");
+  EXPECT_EQ(List(v), (StateList{{1, ""}, {2, "x"}}));
+}
+
+TEST(LiveStatesClosure, IsTransitiveAndInListOrder) {
+  auto t = Load(R"(
+alfabet a
+define n 300
+estat 0
+  a - 1
+estat 1
+  eps p 2
+  eps q 3
+estat 2
+  eps r 4
+estat 3
+  eps &n 5
+estat 4
+  eps - 6
+estat 5
+estat 6
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "a");
+  EXPECT_EQ(
+      List(v),
+      (StateList{
+          {1, ""}, {2, "p"}, {3, "q"}, {4, "pr"}, {5, "q&300"}, {6, "pr"}}));
+}
+
+TEST(LiveStatesClosure, TheStartStateIsNotClosed) {
+  // State 0's own epsilon move is not followed at an attempt's first
+  // character; it is once a transition comes back to state 0.
+  auto t = Load(R"(
+alfabet ab
+estat 0
+  eps z 1
+  a a 2
+estat 1
+  a y 3
+estat 2
+  b b 0
+estat 3
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "a");
+  EXPECT_EQ(List(v), (StateList{{2, "a"}}));
+  Walk(v, "ab");
+  EXPECT_EQ(List(v), (StateList{{0, "ab"}, {1, "abz"}}));
+  StepLiveStates(v, 'a');
+  CloseOverEpsilons(v);
+  EXPECT_EQ(List(v), (StateList{{2, "aba"}, {3, "abzy"}}));
+}
+
+TEST(LiveStatesSymbols, OutputLimitedTo499Symbols) {
+  // An epsilon chain of 600 moves, each writing one letter.
+  std::string d = "alfabet a\nestat 0\n  a - 1\n";
+  std::string expected;
+  for (int i = 1; i <= 600; ++i) {
+    const char c = char('a' + i % 26);
+    d += "estat " + std::to_string(i) + "\n";
+    if (i < 600)
+      d += std::string("  eps ") + c + " " + std::to_string(i + 1) + "\n";
+    if (i < 600) expected += c;
+  }
+  d += "  a q 600\n";  // a step from the end appends nothing more
+  auto t = Load(d);
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "a");
+  ASSERT_EQ(v.states.size(), 600u);
+  EXPECT_EQ(Text(v, v.states[499].output), expected.substr(0, 499));
+  EXPECT_EQ(Text(v, v.states[599].output), expected.substr(0, 499));
+  EXPECT_EQ(Text(v, v.states[300].output), expected.substr(0, 300));
+  StepLiveStates(v, 'a');
+  ASSERT_EQ(v.states.size(), 1u);
+  EXPECT_EQ(Text(v, v.states[0].output), expected.substr(0, 499));
+}
+
+TEST(LiveStatesSymbols, ArenaEmptiedAtEveryAttempt) {
+  auto t = Load(R"(
+alfabet ab
+estat 0
+  a x 0
+  b y 0
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "aaaa");
+  EXPECT_EQ(List(v), (StateList{{0, "xxxx"}}));
+  Walk(v, "b");
+  EXPECT_EQ(List(v), (StateList{{0, "y"}}));
+}
+
+using LiveStatesDeathTest = testing::Test;
+
+TEST(LiveStatesDeathTest, TargetOutOfRange) {
+  auto t = Load(R"(
+alfabet ab
+estat 0
+  a - 7
+  b - -3
+estat 1
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  StartAtInitialState(v);
+  EXPECT_EXIT(StepLiveStates(v, 'a'), testing::ExitedWithCode(255),
+              "^Error: L'estat dest. 7 no existeix a l'automat "
+              "\\(automat mal constru.t\\)\n$");
+  EXPECT_EXIT(StepLiveStates(v, 'b'), testing::ExitedWithCode(255),
+              "^Error: L'estat dest. -3 no existeix");
+}
+
+TEST(LiveStatesDeathTest, TargetOutOfRangeInTheClosure) {
+  auto t = Load(R"(
+alfabet a
+estat 0
+  a - 1
+estat 1
+  eps - 2
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  StartAtInitialState(v);
+  StepLiveStates(v, 'a');
+  EXPECT_EXIT(CloseOverEpsilons(v), testing::ExitedWithCode(255),
+              "^Error: L'estat dest. 2 no existeix");
+}
+
+TEST(LiveStatesDeathTest, TooManyLiveStates) {
+  auto t = Load(R"(
+alfabet a
+estat 0
+  a - 0
+  a - 0
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  v.max_states = 16;
+  Walk(v, "aaaa");
+  EXPECT_EQ(v.states.size(), 16u);
+  EXPECT_EXIT(StepLiveStates(v, 'a'), testing::ExitedWithCode(1),
+              "^Error: No queda memoria para crear nuevos estados vivos\n$");
+}
+
+TEST(LiveStatesDeathTest, TooManyOutputNodes) {
+  auto t = Load(R"(
+alfabet a
+estat 0
+  a x 0
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  v.max_nodes = 10;
+  Walk(v, "aaaaaaaaa");  // ten nodes with the root: full
+  EXPECT_EXIT(StepLiveStates(v, 'a'), testing::ExitedWithCode(1),
+              "^Error: No queda memoria para crear nuevos estados vivos\n$");
+}
+
+TEST(LiveStatesCycles, EpsilonCycleRefusedOnLoad) {
+  for (const char* d : {R"(
+alfabet a
+estat 0
+  a - 1
+estat 1
+  eps x 2
+estat 2
+  eps y 3
+estat 3
+  eps - 1
+)",
+                        R"(
+alfabet a
+estat 0
+  a - 1
+estat 1
+  eps - 1
+)"}) {
+    Automaton t;
+    ResetAutomaton(t);
+    const std::string bytes = test_support::Bytes(d);
+    std::string error;
+    EXPECT_FALSE(LoadAutomatonFromBytes(
+        t, "x.bin", reinterpret_cast<const uint8_t*>(bytes.data()),
+        bytes.size(), error));
+    EXPECT_EQ(error.rfind("Error: El fichero binario x.bin no es v\xe1lido: "
+                          "ciclo de transiciones vac\xed"
+                          "as en el estado ",
+                          0),
+              0u)
+        << error;
+    EXPECT_EQ(error.back(), '\n');
+  }
+}
+
+TEST(LiveStatesCycles, CycleInTheSecondGroupIsNotFollowed) {
+  // Only the first epsilon group is followed, so a loop in the second one
+  // is harmless.
+  auto t = Load(R"(
+alfabet a
+estat 0
+  a - 1
+estat 1
+  eps x 2
+  eps2 - 1
+estat 2
+)");
+  LiveStates v;
+  InitLiveStates(v, t.get());
+  Walk(v, "a");
+  EXPECT_EQ(List(v), (StateList{{1, ""}, {2, "x"}}));
+}
+
+// The same failures as a user meets them.
+TEST(LiveStatesProgram, CycleAndMissingTarget) {
+  const std::string cycle = test_support::WriteFile(test_support::Bytes(R"(
+alfabet a
+estat 0
+  a - 1
+estat 1
+  eps - 2
+estat 2
+  eps - 1
+)"),
+                                                    "vius_cicle.bin");
+  test_support::Result r =
+      test_support::RunCommand({ETIQUEM_BIN, "-b", cycle}, "a\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors.rfind("Error: El fichero binario " + cycle +
+                               " no es v\xe1lido: ciclo de transiciones vac\xed"
+                               "as en el estado ",
+                           0),
+            0u)
+      << r.errors;
+  EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1);
+
+  const std::string destination =
+      test_support::WriteFile(test_support::Bytes(R"(
+alfabet ab
+estat 0
+  a - 1
+estat 1
+  b - 9
+)"),
+                              "vius_desti.bin");
+  // What was written before the failure is not lost.
+  r = test_support::RunCommand({ETIQUEM_BIN, "-b", destination}, "x ab\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.output, "x ");
+  EXPECT_EQ(r.errors,
+            "Error: L'estat dest\xed 9 no existeix a l'automat (automat mal "
+            "constru\xeft)\n");
+}
+
+TEST(LiveStatesProgram, ExponentialGrowthEndsWithAMessage) {
+  // Every a doubles the paths: the bound on live states ends the run.
+  const std::string bin = test_support::WriteFile(test_support::Bytes(R"(
+alfabet a
+estat 0
+  a - 0
+  a - 0
+)"),
+                                                  "vius_doble.bin");
+  test_support::Result r = test_support::RunCommand(
+      {ETIQUEM_BIN, "-b", bin}, "b " + std::string(40, 'a'));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "b ");
+  EXPECT_EQ(r.errors,
+            "Error: No queda memoria para crear nuevos estados vivos\n");
+}
+
+}  // namespace
+}  // namespace etiquem

@@ -1,0 +1,399 @@
+// Whole runs of the built etiquem: the command line, the files it opens, the
+// messages and exit statuses users see, and write failures on its outputs.
+//
+// Every expectation is on exact bytes. Messages are Latin-1, so accented
+// letters are written as \x escapes.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "automaton_builder.h"
+#include "process.h"
+
+namespace etiquem {
+namespace {
+
+using test_support::Result;
+using test_support::RunCommand;
+using test_support::RunOptions;
+
+const std::string kBin = ETIQUEM_BIN;
+
+const char kUsageText[] =
+    "Forma de uso: etiquem [OPCIONES] [FICHEROS]\n"
+    "  -f: Analiza el contenido de un fichero ASCII\n"
+    "      Necesita el nombre del fichero a analizar\n"
+    "  -s: Muestra la forma superficial\n"
+    "  -m: Marca las palabras desconocidas\n"
+    "  -d: Genera un fichero con las palabras desconocidas para el analizador\n"
+    "      morfol\xf3gico. Necesita el nombre del fichero\n"
+    "  -a: Genera un espacio en blanco despu\xe9s de una forma apostrofada\n"
+    "  -b: Lee el aut\xf3mata del fichero binario que se le pasa como "
+    "par\xe1metro\n"
+    "  sin opciones: Analiza la entrada est\xe1ndar y lee el fichero binario "
+    "por defecto\n"
+    "  -h: Imprime esta ayuda\n";
+
+const char kUsageHint[] =
+    "Utilice 'etiquem -h' para obtener m\xe1s informaci\xf3n\n";
+
+// "a" reads as a followed by the symbol n; "xx..." is an unknown word.
+const char kDictionary[] = R"(
+alfabet abx
+define n 258
+estat 0
+  a a 1
+  x x 3
+estat 1
+  eps &n 2
+estat 2
+  fi
+estat 3
+  descon
+  x x 3
+)";
+
+std::string Dictionary() {
+  static const std::string path =
+      test_support::WriteFile(test_support::Bytes(kDictionary), "opcions.bin");
+  return path;
+}
+
+// A fresh empty directory for runs that need their own working directory.
+std::string NewDirectory() {
+  std::string path_template = testing::TempDir() + "etiquem-opcions-XXXXXX";
+  std::vector<char> b(path_template.begin(), path_template.end());
+  b.push_back('\0');
+  if (mkdtemp(b.data()) == nullptr) ADD_FAILURE() << "mkdtemp";
+  return b.data();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f << bytes;
+}
+
+// The program that getopt names in its complaints is argv[0].
+std::string Complaint(const std::string& problem) {
+  return kBin + ": " + problem + "\n";
+}
+
+TEST(Help, WritesTheUsageTextWithStatus0) {
+  Result r = RunCommand({kBin, "-h"});
+  EXPECT_EQ(r.output, kUsageText);
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Help, WinsOverAMissingInputFile) {
+  // Nothing is opened before the options are all read.
+  Result r = RunCommand({kBin, "-f", "/no/existeix/entrada.txt", "-h"});
+  EXPECT_EQ(r.output, kUsageText);
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Help, AfterValidOptionsAndGrouped) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {kBin, "-s", "-m", "-h"},
+           {kBin, "-smh"},
+           {kBin, "-b", "/no/existeix.bin", "-h", "-x"}}) {
+    Result r = RunCommand(args);
+    EXPECT_EQ(r.output, kUsageText) << args[1];
+    EXPECT_EQ(r.errors, "") << args[1];
+    EXPECT_EQ(r.status, 0) << args[1];
+  }
+}
+
+TEST(BadOption, UnknownLetter) {
+  Result r = RunCommand({kBin, "-x"});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors, Complaint("invalid option -- 'x'") + kUsageHint);
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(BadOption, BeforeHelpEndsWithItsMessage) {
+  Result r = RunCommand({kBin, "-q", "-h"});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors, Complaint("invalid option -- 'q'") + kUsageHint);
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(BadOption, FWithoutArgument) {
+  Result r = RunCommand({kBin, "-s", "-f"});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            Complaint("option requires an argument -- 'f'") + kUsageHint);
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(BadOption, BAndDWithoutArgument) {
+  for (const char* o : {"-b", "-d"}) {
+    Result r = RunCommand({kBin, o});
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(r.errors,
+              Complaint(std::string("option requires an argument -- '") + o[1] +
+                        "'") +
+                  kUsageHint);
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
+TEST(LooseWords, OneWord) {
+  Result r = RunCommand({kBin, "fitxer.txt"});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Hay opciones no v\xe1lidas en la entrada: fitxer.txt \n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(LooseWords, BeforeAndAfterOptions) {
+  // getopt moves the words behind the options: -s and -b are still taken,
+  // and the words are listed in their order, each followed by one blank.
+  Result r = RunCommand({kBin, "u", "-s", "dos", "-b", Dictionary(), "tres"});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Hay opciones no v\xe1lidas en la entrada: u dos tres \n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(LooseWords, AutomatonIsNotLoaded) {
+  // The word ends the run before the automaton file is looked at.
+  Result r = RunCommand({kBin, "-b", "/no/existeix.bin", "sobrant"});
+  EXPECT_EQ(r.errors, "Hay opciones no v\xe1lidas en la entrada: sobrant \n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(LooseWords, BadOptionAfterAWord) {
+  // Options after a word are still parsed, so the bad letter is met first.
+  Result r = RunCommand({kBin, "paraula", "-z"});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors, Complaint("invalid option -- 'z'") + kUsageHint);
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(Execution, AnalysesStandardInput) {
+  Result r = RunCommand({kBin, "-b", Dictionary()}, "a b\n");
+  EXPECT_EQ(r.output, "a&n;/ b\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Execution, OptionWithAttachedName) {
+  Result r = RunCommand({kBin, "-sb" + Dictionary()}, "a\n");
+  EXPECT_EQ(r.output, "a/a&n;/\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Execution, RepeatedSIsLikeOne) {
+  Result once = RunCommand({kBin, "-s", "-b", Dictionary()}, "a b a\n");
+  Result twice = RunCommand({kBin, "-s", "-b", Dictionary(), "-s"}, "a b a\n");
+  EXPECT_EQ(once.output, "a/a&n;/ b a/a&n;/\n");
+  EXPECT_EQ(twice.output, once.output);
+  EXPECT_EQ(twice.errors, "");
+  EXPECT_EQ(twice.status, 0);
+}
+
+TEST(Execution, RepeatedBLoadsTheLast) {
+  Result r =
+      RunCommand({kBin, "-b", "/no/existeix.bin", "-b", Dictionary()}, "a\n");
+  EXPECT_EQ(r.output, "a&n;/\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+
+  r = RunCommand({kBin, "-b", Dictionary(), "-b", "/no/existeix.bin"}, "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Error: El fichero binario /no/existeix.bin no existe o no se "
+            "puedo abrir\n");
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(Automaton, FileThatDoesNotExist) {
+  Result r = RunCommand({kBin, "-b", "/no/existeix/automat.bin"}, "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Error: El fichero binario /no/existeix/automat.bin no existe o "
+            "no se puedo abrir\n");
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(Automaton, DefaultIsBinariAutomorfInTheWorkingDirectory) {
+  std::string dir = NewDirectory();
+  RunOptions op;
+  op.directory = dir;
+  Result r = RunCommand({kBin}, "a\n", op);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Error: El fichero binario binari/automorf.bin no existe o no se "
+            "puedo abrir\n");
+  EXPECT_EQ(r.status, 255);
+
+  ASSERT_EQ(mkdir((dir + "/binari").c_str(), 0700), 0);
+  Write(dir + "/binari/automorf.bin", test_support::Bytes(kDictionary));
+  r = RunCommand({kBin}, "b a\n", op);
+  EXPECT_EQ(r.output, "b a&n;/\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Automaton, BrokenFile) {
+  // A file that ends inside the state count.
+  std::string path = test_support::WriteFile(
+      test_support::Bytes(kDictionary).substr(0, 27), "opcions-curt.bin");
+  Result r = RunCommand({kBin, "-b", path}, "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors.rfind(
+                "Error: El fichero binario " + path + " no es v\xe1lido: ", 0),
+            0u)
+      << r.errors;
+  EXPECT_EQ(r.errors.find('\n'), r.errors.size() - 1) << "one line";
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(InputFile, FReadsTheFileAndIgnoresStandardInput) {
+  std::string path = testing::TempDir() + "etiquem-opcions-entrada.txt";
+  Write(path, "b a\nbb\n");
+  Result r = RunCommand({kBin, "-f", path, "-b", Dictionary()}, "a a a\n");
+  EXPECT_EQ(r.output, "b a&n;/\nbb\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(InputFile, MissingFileDoesNotLoadTheAutomaton) {
+  // The automaton file is missing as well: only the input is reported.
+  Result r =
+      RunCommand({kBin, "-b", "/no/existeix.bin", "-f", "/no/entrada"}, "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Error: El fichero /no/entrada no existe o no se pudo abrir\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(InputFile, ReadErrorEndsWithStatus2) {
+  // A directory opens for reading, but reading it fails.
+  Result r = RunCommand({kBin, "-f", "/", "-b", Dictionary()}, "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors.rfind("Error", 0), 0u) << r.errors;
+  EXPECT_EQ(r.errors.find('\n'), r.errors.size() - 1) << r.errors;
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST(UnknownWordsFile, PathThatCannotBeOpened) {
+  Result r = RunCommand(
+      {kBin, "-b", Dictionary(), "-d", "/no/existeix/desconegudes.txt"}, "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Error: El fitxer de les paraules desconegudes no ha pogut "
+            "obrir-se\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(UnknownWordsFile, TheAutomatonIsLoadedFirst) {
+  Result r = RunCommand(
+      {kBin, "-d", "/no/existeix/desconegudes.txt", "-b", "/no/automat.bin"},
+      "a\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors,
+            "Error: El fichero binario /no/automat.bin no existe o no se "
+            "puedo abrir\n");
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(UnknownWordsFile, KeepsTheLinesItHad) {
+  std::string path = testing::TempDir() + "etiquem-opcions-desc.txt";
+  Write(path, "primera\nsegona\n");
+  Result r = RunCommand({kBin, "-b", Dictionary(), "-d", path}, "xx a xxx\n");
+  EXPECT_EQ(r.output, "xx a&n;/ xxx\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(path), "primera\nsegona\nxx\nxxx\n");
+}
+
+TEST(UnknownWordsFile, IsCreatedWhenMissing) {
+  std::string path = NewDirectory() + "/noves.txt";
+  Result r = RunCommand({kBin, "-b", Dictionary(), "-d", path}, "xxx\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(path), "xxx\n");
+}
+
+// A failed write: one line beginning "Error" on standard error, status 1.
+void ExpectWriteError(const Result& r) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.signal_number, 0);
+  EXPECT_EQ(r.errors.rfind("Error", 0), 0u) << r.errors;
+  ASSERT_FALSE(r.errors.empty());
+  EXPECT_EQ(r.errors.find('\n'), r.errors.size() - 1) << r.errors;
+}
+
+TEST(WriteError, StandardOutputClosed) {
+  RunOptions op;
+  op.output = test_support::StandardOutputMode::kClosed;
+  ExpectWriteError(RunCommand({kBin, "-b", Dictionary()}, "a b\n", op));
+}
+
+TEST(WriteError, DiskFull) {
+  RunOptions op;
+  op.output = test_support::StandardOutputMode::kFull;
+  ExpectWriteError(RunCommand({kBin, "-b", Dictionary()}, "a b\n", op));
+  // Also when the output is large enough to be written before the end.
+  ExpectWriteError(
+      RunCommand({kBin, "-b", Dictionary()}, std::string(3 << 20, 'b'), op));
+}
+
+TEST(WriteError, HelpOnAFullDisk) {
+  RunOptions op;
+  op.output = test_support::StandardOutputMode::kFull;
+  ExpectWriteError(RunCommand({kBin, "-h"}, "", op));
+}
+
+TEST(WriteError, UnknownWordsFileOnAFullDisk) {
+  Result r = RunCommand({kBin, "-b", Dictionary(), "-d", "/dev/full"}, "xx\n");
+  ExpectWriteError(r);
+  EXPECT_EQ(r.output, "xx\n");
+}
+
+TEST(WriteError, NoOutputNoError) {
+  // An empty input writes nothing, so a closed output is no failure.
+  RunOptions op;
+  op.output = test_support::StandardOutputMode::kClosed;
+  Result r = RunCommand({kBin, "-b", Dictionary()}, "", op);
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+// The helper itself: binary data both ways, a large input against a program
+// that writes as it reads, and the time limit.
+TEST(Process, BinaryDataAndTimeLimit) {
+  std::string data;
+  for (int i = 0; i < (1 << 20); ++i) data += char(i * 7 % 256);
+  Result r = RunCommand({"/bin/cat"}, data);
+  EXPECT_TRUE(r.output == data);
+  EXPECT_EQ(r.status, 0);
+  r = RunCommand({"/bin/sh", "-c", "printf 'a\\000b' >&2; exit 3"});
+  EXPECT_EQ(r.errors, std::string("a\0b", 3));
+  EXPECT_EQ(r.status, 3);
+  RunOptions op;
+  op.seconds = 1;
+  r = RunCommand({"/bin/sleep", "10"}, "", op);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.signal_number, SIGKILL);
+}
+
+}  // namespace
+}  // namespace etiquem

@@ -1,0 +1,247 @@
+// A file analysed in pieces on several threads must give exactly what the
+// sequential loop gives: the same bytes on standard output and in the
+// unknown-words file, the same failure at the same place, whatever the
+// pieces' size, the window, the number of workers and where the cuts fall
+// (inside words, multiword stretches and superblanks). Checked in process
+// on generated dictionaries and texts with pieces of a few bytes, and on
+// whole runs of the program: a file on standard input or by -f is analysed
+// in pieces, a pipe sequentially.
+
+#include "engine/pieces.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "analysis_helper.h"
+#include "automaton_builder.h"
+#include "process.h"
+
+namespace etiquem {
+namespace {
+
+using test_support::AnalyseInPiecesInProcess;
+using test_support::AnalyseInProcess;
+using test_support::LoadOrFail;
+using test_support::Outputs;
+using test_support::Result;
+
+PieceParameters Small(std::mt19937& g) {
+  PieceParameters p;
+  p.piece_bytes = 1 + g() % 48;
+  p.window_bytes = 1 + g() % (p.piece_bytes + 16);
+  p.threads = 1 + int(g() % 4);  // one worker takes every piece over in turn
+  p.pieces_ahead = 2 + g() % 3;
+  return p;
+}
+
+// ETIQUEM_SEED=n runs other cases (for long hunts).
+uint32_t Seed() {
+  const char* l = std::getenv("ETIQUEM_SEED");
+  return l ? uint32_t(std::strtoul(l, nullptr, 10)) : 7122026u;
+}
+
+TEST(Pieces, WriteTheSameAsTheSequentialRun) {
+  std::mt19937 g(Seed());
+  int with_superblanks = 0;
+  for (int test_case = 0; test_case < 150; ++test_case) {
+    const std::string unknown = test_support::RandomDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(unknown));
+    const std::string text = test_support::RandomText(g, 100 + g() % 1500);
+    const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
+    const Outputs sequential = AnalyseInProcess(t, text, s, a, m, true);
+    for (int test_support = 0; test_support < 3; ++test_support) {
+      const PieceParameters p = Small(g);
+      const Outputs pieces = AnalyseInPiecesInProcess(t, text, s, a, m, p);
+      ASSERT_EQ(sequential.text, pieces.text)
+          << unknown << "\ntrams of " << p.piece_bytes << ", window "
+          << p.window_bytes << ", " << p.threads << " workers";
+      ASSERT_EQ(sequential.unknown_output, pieces.unknown_output) << unknown;
+    }
+    with_superblanks += sequential.text.find("<![CDATA[") != std::string::npos;
+  }
+  EXPECT_GT(with_superblanks, 50);
+}
+
+TEST(Pieces, ExtremeLengths) {
+  Automaton t;
+  LoadOrFail(t, test_support::Bytes("alfabet ab\nestat 0\n  a a 1\n  b b 0\n"
+                                    "estat 1\n  fi\n  \\s x 0\n"));
+  PieceParameters p;
+  p.piece_bytes = 3;
+  p.window_bytes = 1;
+  for (const std::string& text :
+       {std::string(), std::string("a"), std::string("ab a b"),
+        std::string(500, 'a'), std::string(300, 'b') + " a",
+        "a <![CDATA[" + std::string(100, 'a') + "]]> a",
+        "a <![CDATA[" + std::string(100, 'a')}) {
+    EXPECT_EQ(AnalyseInProcess(t, text, 0, 0, 0, true).text,
+              AnalyseInPiecesInProcess(t, text, 0, 0, 0, p).text)
+        << text;
+  }
+}
+
+// The input may start anywhere in the file: where the descriptor stands.
+TEST(Pieces, StartWhereTheDescriptorStands) {
+  std::mt19937 g(5);
+  Automaton t;
+  LoadOrFail(t, test_support::Bytes(test_support::RandomDictionary(g)));
+  const std::string before = test_support::RandomText(g, 300);
+  const std::string text = test_support::RandomText(g, 700);
+  PieceParameters p;
+  p.piece_bytes = 16;
+  EXPECT_EQ(AnalyseInProcess(t, text, 0, 0, 0, true).text,
+            AnalyseInPiecesInProcess(t, text, 0, 0, 0, p, before).text);
+}
+
+// --- Whole runs: a file read in pieces against the same bytes piped ---
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// Runs the program on `text` from a file and from a pipe, with `args`
+// after the program's name; both must agree in every byte and the status.
+// Returns the file run.
+Result SameInFileAndPipe(const std::vector<std::string>& args,
+                         const std::string& text, const std::string& name) {
+  std::vector<std::string> arguments = {ETIQUEM_BIN};
+  arguments.insert(arguments.end(), args.begin(), args.end());
+  const std::string path = test_support::WriteFile(text, name);
+  test_support::RunOptions op;
+  op.seconds = 120;
+  const Result f = test_support::RunWithInputFile(arguments, path, op);
+  const Result c = test_support::RunCommand(arguments, text, op);
+  EXPECT_EQ(f.status, c.status) << f.errors;
+  EXPECT_EQ(f.errors, c.errors);
+  EXPECT_TRUE(f.output == c.output)
+      << "outputs of " << f.output.size() << " and " << c.output.size()
+      << " bytes differ";
+  return f;
+}
+
+constexpr char kDouble[] = R"(alfabet ab
+estat 0
+  fi
+  a a 0
+  a b 0
+)";
+
+// Every 'a' doubles the paths: a long run of them stops the program with
+// the live-state message. Wherever it falls against the pieces (the first
+// piece is 64 KiB), what was written before it and the message are those of
+// the sequential loop.
+TEST(PiecesProgram, TheFailureIsTheSameWherever) {
+  const std::string bin =
+      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+  for (size_t room : {size_t(1000), size_t(65530), size_t(65536), size_t(65540),
+                      size_t(200000)}) {
+    std::string text;
+    while (text.size() < room) text += "b b ";
+    text.resize(room);
+    text += std::string(64, 'a') + "\n";
+    while (text.size() < 400000) text += "b b ";
+    const Result r = SameInFileAndPipe({"-b", bin}, text, "doble.txt");
+    EXPECT_EQ(r.status, 1) << room;
+    EXPECT_EQ(r.errors,
+              "Error: No queda memoria para crear nuevos estados vivos\n");
+  }
+}
+
+// A run of 'a' inside a superblank is never analysed; but a piece that
+// starts inside the superblank does not know it, and its own run fails.
+// That run is given up: the output is whole and the status 0.
+TEST(PiecesProgram, AFailureNotFromTheInputDoesNotCount) {
+  const std::string bin =
+      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+  std::string text;
+  while (text.size() < 65000) text += "b b ";
+  text += "<![CDATA[" + std::string(2000, 'a') + "]]>";
+  while (text.size() < 300000) text += "b b ";
+  const Result r = SameInFileAndPipe({"-b", bin}, text, "doble.txt");
+  EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.output.size(), text.size());
+}
+
+// A superblank longer than several pieces.
+TEST(PiecesProgram, SuperblankLongerThanSeveralPieces) {
+  const std::string bin =
+      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+  std::string text = "b b <![CDATA[";
+  while (text.size() < 500000) text += "a b ]] > <![CDATA[ ";
+  text += "]]> b b b\n";
+  const Result r = SameInFileAndPipe({"-b", bin}, text, "sb.txt");
+  EXPECT_EQ(r.status, 0) << r.errors;
+}
+
+// The shared corpora, with every option, from a file (in pieces) and piped.
+TEST(PiecesProgram, Corpus) {
+  const std::string shared = ETIQUEM_SHARED;
+  struct Case {
+    std::string bin, text;
+    size_t maximum;
+  } cases[] = {
+      {"/lexicon/ca.bin", "/corpus/ca-sb.txt", size_t(1) << 21},
+      {"/lexicon/es.bin", "/corpus/es.txt", size_t(1) << 20},
+  };
+  int done = 0;
+  for (const Case& test_case : cases) {
+    const std::string bin = shared + test_case.bin;
+    const std::string corpus = shared + test_case.text;
+    if (access(bin.c_str(), R_OK) != 0 || access(corpus.c_str(), R_OK) != 0)
+      continue;
+    std::string text = ReadFile(corpus);
+    if (text.size() > test_case.maximum) text.resize(test_case.maximum);
+    const std::string d1 = test_support::WriteFile("", "desc-fitxer.txt");
+    const std::string d2 = test_support::WriteFile("", "desc-canonada.txt");
+    const std::string path = test_support::WriteFile(text, "corpus.txt");
+    test_support::RunOptions op;
+    op.seconds = 300;
+    const Result f = test_support::RunCommand(
+        {ETIQUEM_BIN, "-s", "-m", "-a", "-d", d1, "-b", bin, "-f", path}, "",
+        op);
+    const Result c = test_support::RunCommand(
+        {ETIQUEM_BIN, "-s", "-m", "-a", "-d", d2, "-b", bin}, text, op);
+    ASSERT_EQ(f.status, 0) << f.errors;
+    ASSERT_EQ(c.status, 0) << c.errors;
+    EXPECT_TRUE(f.output == c.output) << test_case.text;
+    EXPECT_GT(f.output.size(), text.size());
+    const std::string u1 = ReadFile(d1), u2 = ReadFile(d2);
+    EXPECT_TRUE(u1 == u2) << test_case.text;
+    SameInFileAndPipe({"-b", bin}, text, "corpus2.txt");
+    ++done;
+  }
+  if (done == 0) GTEST_SKIP() << "no shared lexicons or corpora";
+}
+
+// Standard input already partly read by someone else: the program reads
+// from where the descriptor stands.
+TEST(PiecesProgram, InputAlreadyStarted) {
+  const std::string bin =
+      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+  std::string text;
+  while (text.size() < 300000) text += "b ab b aab ";
+  const std::string path = test_support::WriteFile(text, "comencada.txt");
+  const Result f = test_support::RunWithInputFile(
+      {"/bin/sh", "-c",
+       "dd bs=1001 count=1 of=/dev/null 2>/dev/null; exec " +
+           std::string(ETIQUEM_BIN) + " -b " + bin},
+      path);
+  const Result c =
+      test_support::RunCommand({ETIQUEM_BIN, "-b", bin}, text.substr(1001));
+  ASSERT_EQ(f.status, 0) << f.errors;
+  EXPECT_TRUE(f.output == c.output);
+}
+
+}  // namespace
+}  // namespace etiquem

@@ -1,0 +1,169 @@
+// Test helper: whole runs of a built program (see process.h).
+//
+// fork + execv with three pipes (or a file on standard input), serviced by
+// one poll loop so that a program writing much output while its input is
+// still being fed cannot deadlock against the test.
+
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace etiquem::test_support {
+namespace {
+
+void Fail(const std::string& problem) {
+  throw std::runtime_error(problem + ": " + std::strerror(errno));
+}
+
+void SetNonBlocking(int fd) {
+  int f = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, f | O_NONBLOCK);
+}
+
+// `input_fd` >= 0: standard input from that descriptor; otherwise a pipe
+// fed with `input`.
+Result RunWith(const std::vector<std::string>& args, const std::string& input,
+               int input_fd, const RunOptions& op) {
+  if (args.empty()) throw std::invalid_argument("Executa: no program");
+  // A child that exits early must not kill the test while it is being fed.
+  signal(SIGPIPE, SIG_IGN);
+
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2];
+  if (input_fd < 0 && pipe2(in, O_CLOEXEC) != 0) Fail("pipe");
+  if (op.output == StandardOutputMode::kCaptured && pipe2(out, O_CLOEXEC) != 0)
+    Fail("pipe");
+  if (pipe2(err, O_CLOEXEC) != 0) Fail("pipe");
+
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) Fail("fork");
+  if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    dup2(input_fd >= 0 ? input_fd : in[0], 0);
+    if (op.output == StandardOutputMode::kCaptured) {
+      dup2(out[1], 1);
+    } else if (op.output == StandardOutputMode::kFull) {
+      int full = open("/dev/full", O_WRONLY);
+      if (full < 0) _exit(126);
+      dup2(full, 1);
+      close(full);
+    }
+    dup2(err[1], 2);
+    if (op.output == StandardOutputMode::kClosed) close(1);
+    if (!op.directory.empty() && chdir(op.directory.c_str()) != 0) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+
+  if (input_fd < 0) close(in[0]);
+  if (out[1] >= 0) close(out[1]);
+  close(err[1]);
+
+  Result r;
+  size_t sent = 0;
+  int fd_in = in[1];
+  if (fd_in >= 0) {
+    SetNonBlocking(fd_in);
+    if (input.empty()) {
+      close(fd_in);
+      fd_in = -1;
+    }
+  }
+  int fd_out = out[0], fd_err = err[0];
+  auto limit =
+      std::chrono::steady_clock::now() + std::chrono::seconds(op.seconds);
+  char block[65536];
+
+  while (fd_in >= 0 || fd_out >= 0 || fd_err >= 0) {
+    pollfd p[3];
+    int n = 0;
+    if (fd_in >= 0) p[n++] = {fd_in, POLLOUT, 0};
+    if (fd_out >= 0) p[n++] = {fd_out, POLLIN, 0};
+    if (fd_err >= 0) p[n++] = {fd_err, POLLIN, 0};
+    auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    limit - std::chrono::steady_clock::now())
+                    .count();
+    if (rest <= 0) {
+      kill(pid, SIGKILL);
+      r.timed_out = true;
+      break;
+    }
+    int k = poll(p, n, int(rest));
+    if (k < 0) {
+      if (errno == EINTR) continue;
+      Fail("poll");
+    }
+    for (int i = 0; i < n; ++i) {
+      if (p[i].revents == 0) continue;
+      int fd = p[i].fd;
+      if (fd == fd_in) {
+        ssize_t w = write(fd, input.data() + sent, input.size() - sent);
+        if (w > 0) sent += size_t(w);
+        if ((w < 0 && errno != EAGAIN) || sent == input.size()) {
+          close(fd_in);  // done, or the program closed its input
+          fd_in = -1;
+        }
+      } else {
+        ssize_t l = read(fd, block, sizeof block);
+        if (l < 0 && errno == EINTR) continue;
+        if (l <= 0) {
+          close(fd);
+          (fd == fd_out ? fd_out : fd_err) = -1;
+        } else {
+          (fd == fd_out ? r.output : r.errors).append(block, size_t(l));
+        }
+      }
+    }
+  }
+  for (int fd : {fd_in, fd_out, fd_err})
+    if (fd >= 0) close(fd);
+
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(st)) {
+    r.status = WEXITSTATUS(st);
+  } else if (WIFSIGNALED(st)) {
+    r.signal_number = WTERMSIG(st);
+  }
+  return r;
+}
+
+}  // namespace
+
+Result RunCommand(const std::vector<std::string>& args,
+                  const std::string& input, const RunOptions& options) {
+  return RunWith(args, input, -1, options);
+}
+
+Result RunWithInputFile(const std::vector<std::string>& args,
+                        const std::string& input_path,
+                        const RunOptions& options) {
+  int fd = open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail("open " + input_path);
+  Result r;
+  try {
+    r = RunWith(args, "", fd, options);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  close(fd);
+  return r;
+}
+
+}  // namespace etiquem::test_support

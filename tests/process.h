@@ -1,0 +1,57 @@
+// Test helper: whole runs of a built program.
+//
+// Runs a program with the given arguments, feeding `input` (any bytes) on
+// its standard input and capturing standard output and standard error apart,
+// with a time limit, so that tests can check the exact bytes and the exit
+// status users see.
+//
+//   Result r = RunCommand({ETIQUEM_BIN, "-b", bin}, "casa\n");
+//   EXPECT_EQ(r.output, "...");
+//   EXPECT_EQ(r.status, 0);
+
+#ifndef ETIQUEM_TESTS_PROCESS_H_
+#define ETIQUEM_TESTS_PROCESS_H_
+
+#include <string>
+#include <vector>
+
+namespace etiquem::test_support {
+
+struct Result {
+  std::string output;      // everything written on standard output
+  std::string errors;      // everything written on standard error
+  int status = -1;         // exit status 0..255; -1 if killed by a signal
+  int signal_number = 0;   // the signal that ended it, or 0
+  bool timed_out = false;  // killed because it outlived the limit
+};
+
+// How standard output is connected.
+enum class StandardOutputMode {
+  kCaptured,  // a pipe read into Result::output
+  kClosed,    // closed before the program starts
+  kFull,      // /dev/full: every write fails with ENOSPC
+};
+
+struct RunOptions {
+  std::string directory;  // working directory; empty: the current one
+  StandardOutputMode output = StandardOutputMode::kCaptured;
+  int seconds = 30;  // time limit, after which the program is killed
+};
+
+// Runs `args[0]` (a path; no PATH search) with `args` as its argv. The
+// calling process ignores SIGPIPE from then on (a program that exits before
+// reading all its input must not kill the test); the child gets the default
+// action back. Throws std::runtime_error if the program cannot be started.
+Result RunCommand(const std::vector<std::string>& args,
+                  const std::string& input = "",
+                  const RunOptions& options = {});
+
+// Runs with standard input read from the file at `input_path` instead
+// (for inputs too large or too special for a pipe).
+Result RunWithInputFile(const std::vector<std::string>& args,
+                        const std::string& input_path,
+                        const RunOptions& options = {});
+
+}  // namespace etiquem::test_support
+
+#endif  // ETIQUEM_TESTS_PROCESS_H_
