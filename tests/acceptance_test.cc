@@ -35,7 +35,7 @@ struct Fixture {
   std::unique_ptr<Automaton> t = std::make_unique<Automaton>();
   LiveStates live_states;
   Acceptances acceptances;
-  RingEntry e;
+  StepRecord e;
   std::string form;  // the surface of the latest call
 };
 

@@ -6,11 +6,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 
 #include "engine/analysis.h"
-#include "engine/output_buffer.h"
 #include "engine/pieces.h"
 #include "engine/reader.h"
 #include "engine/scanner.h"
@@ -28,41 +28,38 @@ int MemoryFile(const std::string& rendered) {
   return fd;
 }
 
-std::string ReadAndClose(int fd) {
-  std::string r;
-  lseek(fd, 0, SEEK_SET);
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) r.append(buf, size_t(n));
-  close(fd);
-  return r;
-}
-
 }  // namespace
+
+// The sink of the runs here: both outputs into strings.
+bool Collect(void* context, const Batch& batch) {
+  Outputs& outputs = *static_cast<Outputs*>(context);
+  outputs.text.append(batch.output);
+  outputs.unknown_output.append(batch.unknown_words);
+  return true;
+}
 
 Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
                          int a, int m, bool memory, size_t max_nodes,
                          size_t block) {
-  OutputBuffer output;
-  output.fd = MemoryFile("");
-  OutputBuffer unknown;
-  unknown.fd = MemoryFile("");
+  Outputs outputs;
   const int input = MemoryFile(text);
-  auto e = std::make_unique<Scanner>();
-  InitScanner(*e, input, block);
-  e->flush_before_read = &output;
-  auto l = std::make_unique<Reader>();
-  InitReader(*l, e.get());
-  auto analysis = std::make_unique<Analysis>();
-  analysis->memory.max_nodes = max_nodes;
-  analysis->memory.max_text_bytes = max_nodes * 8;
-  InitAnalysis(*analysis, &t, l.get(), &output, &unknown);
-  analysis->use_memory = memory;
-  RunAnalysis(*analysis, s, 1, a, m);
-  Flush(output);
-  Flush(unknown);
+  auto analyser = std::make_unique<Analyser>();
+  analyser->memory.max_nodes = max_nodes;
+  analyser->memory.max_text_bytes = max_nodes * 8;
+  Options options;
+  options.surface_forms = s == 1;
+  options.apostrophe_blank = a == 1;
+  options.mark_unknown = m == 1;
+  options.unknown_words = true;
+  Input in;
+  in.fd = input;
+  StartAnalysis(*analyser, &t, options, in, Collect, &outputs);
+  analyser->scanner.block.resize(std::max<size_t>(block, 18));
+  analyser->use_memory = memory;
+  AdvanceAnalysis(*analyser, UINT64_MAX);
+  outputs.error = analyser->error;
   close(input);
-  return {ReadAndClose(output.fd), ReadAndClose(unknown.fd)};
+  return outputs;
 }
 
 // A random dictionary over a few letters: consuming moves go forward (or
@@ -117,21 +114,22 @@ std::string RandomText(std::mt19937& g, size_t length) {
 Outputs AnalyseInPiecesInProcess(const Automaton& t, const std::string& text,
                                  int s, int a, int m, const PieceParameters& p,
                                  const std::string& before) {
-  OutputBuffer output;
-  output.fd = MemoryFile("");
-  OutputBuffer unknown;
-  unknown.fd = MemoryFile("");
+  Outputs outputs;
   const int input = MemoryFile(before + text);
   lseek(input, off_t(before.size()), SEEK_SET);
-  EXPECT_TRUE(AnalyseInPieces(&t, input, int64_t(before.size()), text.size(),
-                              AnalysisOptions{s, 1, a, m}, p, output,
-                              &unknown));
+  Options options;
+  options.surface_forms = s == 1;
+  options.apostrophe_blank = a == 1;
+  options.mark_unknown = m == 1;
+  options.unknown_words = true;
+  bool started = false;
+  AnalyseInPieces(&t, options, input, int64_t(before.size()), text.size(), p,
+                  Collect, &outputs, &outputs.error, &started);
+  EXPECT_TRUE(started);
   EXPECT_EQ(lseek(input, 0, SEEK_CUR), off_t(before.size() + text.size()))
       << "the input is left read to its end";
-  Flush(output);
-  Flush(unknown);
   close(input);
-  return {ReadAndClose(output.fd), ReadAndClose(unknown.fd)};
+  return outputs;
 }
 
 void LoadOrFail(Automaton& t, const std::string& bytes) {

@@ -12,12 +12,14 @@
 
 #include "engine/automaton.h"
 #include "engine/pieces.h"
+#include "etiquem/etiquem.h"
 
 namespace etiquem::test_support {
 
 struct Outputs {
   std::string text;            // standard output
   std::string unknown_output;  // the unknown-words file (-d is on)
+  Error error;                 // what failed, if anything
 };
 
 // Options: -s, -a, -m (0 or 1); -d is always on. `block`: the scanner's read

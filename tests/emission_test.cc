@@ -1,7 +1,6 @@
-// Tests of longest-match selection and emission on a ring filled by hand:
-// which position an attempt writes, wherever it lies in the ring, and what
-// writing a position puts on the output, the unknown-words file and the
-// waiting superblanks.
+// Tests of longest-match selection and emission on records set by hand:
+// which stretch an attempt writes, what a stretch writes, and how the
+// waiting superblanks follow it.
 
 #include "engine/emission.h"
 
@@ -9,27 +8,28 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "automaton_builder.h"
 #include "engine/acceptance.h"
 #include "engine/automaton.h"
 #include "engine/live_states.h"
-#include "engine/output_buffer.h"
+#include "engine/output.h"
 #include "engine/reader.h"
 
 namespace etiquem {
 namespace {
+
+bool Discard(void*, const Batch&) { return true; }
 
 class Emission : public testing::Test {
  protected:
   void SetUp() override {
     reader_ = std::make_unique<Reader>();
     InitReader(*reader_, nullptr);
-    // Nothing is written out: the tests read what gathered in the buffers.
-    output_.fd = -1;
-    output_.flush_threshold = size_t(1) << 30;
-    unknown_.fd = -1;
-    unknown_.flush_threshold = size_t(1) << 30;
+    // Nothing is handed over: the tests read what gathered in the buffers.
+    output_.threshold = size_t(1) << 30;
+    output_.sink = Discard;
     ResetAutomaton(automaton_);
     const std::string bytes = test_support::Bytes("alfabet a\nestat 0\n");
     std::string error;
@@ -65,178 +65,158 @@ class Emission : public testing::Test {
     r.form_length = uint16_t(length);
     return r;
   }
-  void EmitPosition(int surface, int p, int write_unknown,
-                    bool with_file = true) {
+  // What a stretch ending at `last`, with record `record`, writes.
+  std::string Render(const RingEntry& last, const StepRecord& record,
+                     bool surface_forms, PieceKind* kind = nullptr) {
     const RecordSources sources{&live_, &acceptances_, surface_.data()};
-    Emit(*reader_, sources, output_, with_file ? &unknown_ : nullptr, surface,
-         p, write_unknown);
+    std::string text;
+    const PieceKind k = RenderStretch(last, record, sources, surface_forms, text);
+    if (kind != nullptr) *kind = k;
+    return text;
   }
+  // Marks the attempt's (j+1)-th character as holding a record.
+  void MarkAnalysis(int j) { records_.steps[j].analysis.present = true; }
+  void MarkUnknown(int j) { records_.steps[j].unknown.present = true; }
 
-  RingEntry& Entry(int p) { return reader_->ring[p - 1]; }
-
-  void PutCharacter(int p, char c, uint64_t input_number = 0) {
-    Entry(p).kind = kCharacter;
-    Entry(p).byte = uint8_t(c);
-    Entry(p).input_number = input_number;
+  static RingEntry Character(char c, uint64_t input_number = 0) {
+    RingEntry entry;
+    entry.kind = kCharacter;
+    entry.byte = uint8_t(c);
+    entry.input_number = input_number;
+    return entry;
   }
-  // Marks a position as holding a record, for the choice of the stretch.
-  void MarkAnalysis(int p, const char* = "") {
-    Entry(p).analysis.present = true;
-  }
-  void MarkUnknown(int p, const char* = "") { Entry(p).unknown.present = true; }
 
   std::unique_ptr<Reader> reader_;
-  OutputBuffer output_;
-  OutputBuffer unknown_;
+  Output output_;
   Automaton automaton_;
   LiveStates live_;
   Acceptances acceptances_;
+  AttemptRecords records_;
   std::string surface_;
 };
 
-TEST_F(Emission, AnalysisOnlyAtTheFirstPosition) {
-  MarkAnalysis(1, "A");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 0, 3), 1);
-}
-
-TEST_F(Emission, WithoutRecordsTheFirstPosition) {
-  EXPECT_EQ(LongestStretchEnd(*reader_, 0, 5), 1);
-  EXPECT_EQ(LongestStretchEnd(*reader_, 99, 1), 100);
+TEST_F(Emission, TheFirstCharacterIsTheLastResort) {
+  EXPECT_EQ(LongestStretch(records_, 5, false), 1);
+  MarkAnalysis(0);  // a record of the first character is never searched
+  EXPECT_EQ(LongestStretch(records_, 3, false), 1);
+  EXPECT_EQ(LongestStretch(records_, 1, false), 1);
 }
 
 TEST_F(Emission, UnknownAfterTheFirstBeatsAnalysisAtTheFirst) {
-  MarkAnalysis(1, "A");
-  MarkUnknown(3, "D");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 0, 4), 3);
+  MarkAnalysis(0);
+  MarkUnknown(2);
+  EXPECT_EQ(LongestStretch(records_, 4, false), 3);
 }
 
 TEST_F(Emission, AnalysisBeforeFartherUnknown) {
-  // Attempt at positions 10 to 20.
-  MarkAnalysis(11, "A");
-  MarkUnknown(14, "D");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 9, 11), 11);
-  MarkAnalysis(18, "B");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 9, 11), 18);
-  MarkUnknown(20, "E");
-  MarkAnalysis(20, "C");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 9, 11), 20);
+  MarkAnalysis(1);
+  MarkUnknown(4);
+  EXPECT_EQ(LongestStretch(records_, 11, false), 2);
+  MarkAnalysis(8);
+  EXPECT_EQ(LongestStretch(records_, 11, false), 9);
+  MarkUnknown(10);
+  MarkAnalysis(10);
+  EXPECT_EQ(LongestStretch(records_, 11, false), 11);
 }
 
-TEST_F(Emission, AttemptThatWrapsAroundTheRing) {
-  // Positions 254, 255, 256, 1, 2: judged like any other attempt.
-  MarkAnalysis(255, "A");
-  MarkUnknown(2, "D");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 253, 5), 255);
-  MarkAnalysis(1, "B");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 253, 5), 1);
-  Entry(255).analysis.present = false;
-  Entry(1).analysis.present = false;
-  EXPECT_EQ(LongestStretchEnd(*reader_, 253, 5), 2);
-  MarkUnknown(256, "E");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 253, 4), 256);
-  EXPECT_EQ(LongestStretchEnd(*reader_, 253, 3), 256);
-  EXPECT_EQ(LongestStretchEnd(*reader_, 253, 2), 254);
+TEST_F(Emission, OnlySteppedCharactersCount) {
+  MarkAnalysis(3);
+  MarkUnknown(4);
+  EXPECT_EQ(LongestStretch(records_, 3, false), 1);
+  MarkUnknown(1);
+  EXPECT_EQ(LongestStretch(records_, 3, false), 2);
 }
 
 TEST_F(Emission, AttemptOf254Characters) {
-  // From 200 round to 197; the position before the first is not looked at.
-  MarkAnalysis(199, "antic");
-  MarkUnknown(197, "D");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 199, 254), 197);
-  MarkAnalysis(100, "A");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 199, 254), 100);
+  MarkUnknown(253);
+  MarkAnalysis(2);
+  EXPECT_EQ(LongestStretch(records_, 254, false), 3);
+  EXPECT_EQ(LongestStretch(records_, 254, true), 254);
 }
 
-TEST_F(Emission, OnlySteppedPositionsCount) {
-  // Records after the last stepped position or before the first belong to
-  // no part of this attempt.
-  MarkAnalysis(4, "A");
-  MarkUnknown(5, "D");
-  MarkAnalysis(256, "B");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 0, 3), 1);
-  MarkUnknown(2, "E");
-  EXPECT_EQ(LongestStretchEnd(*reader_, 0, 3), 2);
+TEST_F(Emission, WholeWordsLetUnknownReadingsCompeteOnLength) {
+  // "vellet": an analysis of "vell", an unknown-word reading of the whole.
+  MarkAnalysis(3);
+  for (int j = 0; j < 6; ++j) MarkUnknown(j);
+  EXPECT_EQ(LongestStretch(records_, 6, false), 4);
+  EXPECT_EQ(LongestStretch(records_, 6, true), 6);
+  // At the same character the analysis is written (see RenderStretch).
+  MarkAnalysis(5);
+  EXPECT_EQ(LongestStretch(records_, 6, true), 6);
+  // A longer analysis still wins.
+  records_ = AttemptRecords{};
+  MarkUnknown(2);
+  MarkAnalysis(7);
+  EXPECT_EQ(LongestStretch(records_, 9, true), 8);
 }
 
-TEST_F(Emission, WhatAPositionWrites) {
+TEST_F(Emission, WhatAStretchWrites) {
   surface_ = "casaxyz";
-  PutCharacter(1, 'x');
-  Entry(1).analysis = Reading("casa&", 4);
-  Entry(1).unknown = UnknownReading(4, 1);
-  EmitPosition(0, 1, 1);
-  EXPECT_EQ(output_.pending, "casa&/");
-  EXPECT_EQ(unknown_.pending, "");  // an analysis is no unknown word
-  EmitPosition(1, 1, 1);
-  EXPECT_EQ(output_.pending, "casa&/casa/casa&/");
+  StepRecord record;
+  record.analysis = Reading("casa&", 4);
+  record.unknown = UnknownReading(4, 1);
+  PieceKind kind;
+  EXPECT_EQ(Render(Character('x'), record, false, &kind), "casa&/");
+  EXPECT_EQ(kind, PieceKind::kReading);
+  EXPECT_EQ(Render(Character('x'), record, true), "casa/casa&/");
 
-  output_.pending.clear();
   surface_ = "xyzw";
-  PutCharacter(2, 'y');
-  Entry(2).unknown = UnknownReading(3, 1);
-  EmitPosition(0, 2, 1);
-  EmitPosition(1, 2, 1);
-  EmitPosition(1, 2, 0);
-  Entry(2).unknown.option = 0;
-  EmitPosition(1, 2, 1);
-  EXPECT_EQ(output_.pending, "<d>xyz</d>xyz/<d>xyz</d>xyz/<d>xyz</d>xyz/xyz");
-  EXPECT_EQ(unknown_.pending, "xyz\nxyz\nxyz\n");
-  EmitPosition(0, 2, 1, false);  // no file open: nothing more
+  record = StepRecord{};
+  record.unknown = UnknownReading(3, 1);
+  EXPECT_EQ(Render(Character('y'), record, false, &kind), "<d>xyz</d>");
+  EXPECT_EQ(kind, PieceKind::kUnknownWord);
+  EXPECT_EQ(Render(Character('y'), record, true), "xyz/<d>xyz</d>");
+  record.unknown.option = 0;
+  EXPECT_EQ(Render(Character('y'), record, true), "xyz/xyz");
 
-  output_.pending.clear();
+  record = StepRecord{};
   for (int c : {int('z'), 0, 1, 255}) {
-    PutCharacter(3, char(c));
-    EmitPosition(1, 3, 1);
+    EXPECT_EQ(Render(Character(char(c)), record, true, &kind),
+              std::string(1, char(c)));
+    EXPECT_EQ(kind, PieceKind::kCharacter);
   }
-  EXPECT_EQ(output_.pending, std::string("z\0\x01\xff", 4));
-  EXPECT_EQ(unknown_.pending, "xyz\nxyz\nxyz\n");
+  RingEntry marker;
+  marker.kind = kSuperblankMarker;
+  EXPECT_EQ(Render(marker, record, true, &kind), "");
+  EXPECT_EQ(kind, PieceKind::kSuperblank);
 }
 
-TEST_F(Emission, EmptyAndEndPositionsWriteNothing) {
-  Entry(5).kind = kEndOfInputMark;
-  Entry(5).byte = 255;
-  EmitPosition(1, 5, 1);
-  EmitPosition(1, 6, 1);
-  EXPECT_EQ(output_.pending, "");
-}
-
-TEST_F(Emission, SuperblanksAfterTheStretchCoveringTheMarker) {
-  PutCharacter(1, 'a', 1);
-  Entry(2).kind = kSuperblankMarker;
-  Entry(2).byte = 1;
-  Entry(2).input_number = 2;
-  PutCharacter(3, 'b', 3);
-  Entry(4).kind = kSuperblankMarker;
-  Entry(4).byte = 1;
-  Entry(4).input_number = 4;
-  PutCharacter(5, 'c', 5);
-  reader_->pending_superblanks.push_back({"<![CDATA[1]]>", 2});
-  reader_->pending_superblanks.push_back({"<![CDATA[2]]>", 4});
-  // A stretch before both markers writes none.
-  EmitPosition(0, 1, 0);
-  EXPECT_EQ(output_.pending, "a");
-  // A marker written alone writes its superblank.
-  EmitPosition(0, 2, 0);
-  EXPECT_EQ(output_.pending, "a<![CDATA[1]]>");
-  ASSERT_EQ(reader_->pending_superblanks.size(), 1u);
-  // A stretch reaching past the second marker writes it after the stretch.
-  surface_ = "b c";
-  Entry(5).analysis = Reading("BC", 3);
-  EmitPosition(0, 5, 0);
-  EXPECT_EQ(output_.pending, "a<![CDATA[1]]>BC/<![CDATA[2]]>");
-  EXPECT_TRUE(reader_->pending_superblanks.empty());
-}
-
-TEST_F(Emission, TwoSuperblanksOfAStretchInOrder) {
-  surface_ = "x";
-  Entry(7).analysis = Reading("X", 1);
-  Entry(7).input_number = 300;
-  reader_->pending_superblanks.push_back({"<![CDATA[1]]>", 298});
-  reader_->pending_superblanks.push_back({"<![CDATA[2]]>", 299});
-  reader_->pending_superblanks.push_back({"<![CDATA[3]]>", 301});
-  EmitPosition(0, 7, 0);
-  EXPECT_EQ(output_.pending, "X/<![CDATA[1]]><![CDATA[2]]>");
+TEST_F(Emission, SuperblanksUpToTheStretchInOrder) {
+  reader_->pending_superblanks.push_back({"<![CDATA[1]]>", 298, 310});
+  reader_->pending_superblanks.push_back({"<![CDATA[2]]>", 299, 312});
+  reader_->pending_superblanks.push_back({"<![CDATA[3]]>", 301, 314});
+  WriteSuperblanksUpTo(*reader_, output_, 297, true);
+  EXPECT_EQ(output_.text, "");
+  WriteSuperblanksUpTo(*reader_, output_, 300, true);
+  EXPECT_EQ(output_.text, "<![CDATA[1]]><![CDATA[2]]>");
   ASSERT_EQ(reader_->pending_superblanks.size(), 1u);
   EXPECT_EQ(reader_->pending_superblanks.front().text, "<![CDATA[3]]>");
+  ASSERT_EQ(output_.events.size(), 2u);
+  const Event& second = output_.events[1];
+  EXPECT_EQ(second.kind, PieceKind::kSuperblank);
+  EXPECT_EQ(second.input_begin, 298u);
+  EXPECT_EQ(second.input_end, 312u);
+  EXPECT_EQ(output_.text.substr(second.output_begin,
+                                second.output_end - second.output_begin),
+            "<![CDATA[2]]>");
+}
+
+TEST_F(Emission, ALargeSuperblankIsHandedOverWithoutACopy) {
+  std::vector<std::string> seen;
+  output_.threshold = 16;
+  output_.sink = [](void* context, const Batch& batch) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(batch.output);
+    return true;
+  };
+  output_.sink_context = &seen;
+  output_.text = "ab";
+  reader_->pending_superblanks.push_back(
+      {"<![CDATA[" + std::string(40, 'x') + "]]>", 3, 55});
+  WriteSuperblanksUpTo(*reader_, output_, 3, false);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "ab");
+  EXPECT_EQ(seen[1].size(), 52u);
+  EXPECT_EQ(output_.text_delivered, 54u);
 }
 
 }  // namespace

@@ -38,6 +38,11 @@ PieceParameters Small(std::mt19937& g) {
   p.window_bytes = 1 + g() % (p.piece_bytes + 16);
   p.threads = 1 + int(g() % 4);  // one worker takes every piece over in turn
   p.pieces_ahead = 2 + g() % 3;
+  // Small bounds make runs hand their output over as they go, or wait.
+  if (g() % 2 == 0) {
+    p.held_bytes = 1 + g() % 64;
+    p.batch_bytes = 1 + g() % 64;
+  }
   return p;
 }
 

@@ -32,7 +32,6 @@
 #include "automaton_builder.h"
 #include "engine/analysis.h"
 #include "engine/automaton.h"
-#include "engine/output_buffer.h"
 #include "engine/reader.h"
 #include "engine/scanner.h"
 #include "process.h"

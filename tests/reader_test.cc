@@ -1,8 +1,8 @@
-// The character ring and reader: positions 1 to 256 and indices 0 to 255,
-// the wrap from 256 to 1, the empty position after the newest character,
+// The character ring and reader: indices 0 to 255 (tests name positions
+// 1 to 256, entry p - 1), the wrap from 255 to 0, the empty entry after the
+// newest character,
 // re-reading, the end of input, bytes 0, 1 and 255 as ordinary characters,
-// superblank markers and the queue of waiting superblanks, and
-// WriteOldestSuperblank.
+// superblank markers and the queue of waiting superblanks.
 //
 // The reader is driven by a real scanner over a temporary file.
 
@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "engine/output_buffer.h"
+#include "engine/emission.h"
+#include "engine/output.h"
 #include "engine/scanner.h"
 
 namespace etiquem {
@@ -35,23 +37,44 @@ struct ReaderRig {
     fd = dup(fileno(f));
     fclose(f);
     lseek(fd, 0, SEEK_SET);
-    InitScanner(*e, fd);
+    Input source;
+    source.fd = fd;
+    InitScanner(*e, source);
     InitReader(*l, e.get());
   }
   ~ReaderRig() { close(fd); }
 
   // NextCharacter, checking the index it reports.
   int Next(int expected_index) {
-    int k = -99;
+    RingIndex k = 999;
     int c = NextCharacter(*l, k);
-    EXPECT_EQ(k, expected_index);
+    EXPECT_EQ(int(k), expected_index);
     return c;
   }
   const RingEntry& Entry(int position) const { return l->ring[position - 1]; }
   // Points the reader back at `position`, as the analysis loop does.
   void Reread(int position) {
-    l->reread_position = position;
-    l->read_fresh = 0;
+    l->reread_index = RingIndex(position - 1);
+    l->read_fresh = false;
+  }
+};
+
+// Everything handed over by an Output, batch by batch.
+struct Captured {
+  Output output;
+  std::vector<std::string> batches;
+  Captured() {
+    output.sink = [](void* context, const Batch& batch) {
+      static_cast<Captured*>(context)->batches.emplace_back(batch.output);
+      return true;
+    };
+    output.sink_context = this;
+  }
+  // What was handed over, and what still waits, as one text.
+  std::string All() const {
+    std::string all;
+    for (const std::string& b : batches) all += b;
+    return all + output.text;
   }
 };
 
@@ -61,50 +84,33 @@ std::string Letters(int n) {
   return s;
 }
 
-// Marks a position as holding readings, so that clearing can be seen.
-void WithRecords(RingEntry& p) {
-  p.acceptance = kCompleteAnalysis;
-  p.analysis.present = true;
-  p.unknown.present = true;
-}
-
 void ExpectEmpty(const RingEntry& p) {
   EXPECT_EQ(p.kind, kEmpty);
   EXPECT_EQ(p.byte, 0);
-  EXPECT_EQ(p.acceptance, 0);
-  EXPECT_FALSE(p.analysis.present);
-  EXPECT_FALSE(p.unknown.present);
 }
 
 TEST(Ring, FreshReadStoresAndEmptiesTheNextPosition) {
   ReaderRig b("xy");
-  WithRecords(b.l->ring[0]);
   b.l->ring[1].kind = kCharacter;
   b.l->ring[1].byte = 'q';
-  WithRecords(b.l->ring[1]);
 
   EXPECT_EQ(b.Next(0), 'x');
   EXPECT_EQ(b.Entry(1).kind, kCharacter);
   EXPECT_EQ(b.Entry(1).byte, 'x');
-  EXPECT_EQ(b.Entry(1).acceptance, 0);
-  EXPECT_FALSE(b.Entry(1).analysis.present);
-  EXPECT_FALSE(b.Entry(1).unknown.present);
   ExpectEmpty(b.Entry(2));
-  EXPECT_EQ(b.l->write_position, 2);
-  EXPECT_EQ(b.l->read_fresh, 1);
+  EXPECT_EQ(b.l->write_index, 1u);
+  EXPECT_EQ(b.l->read_fresh, true);
 }
 
 TEST(Ring, WrapFrom256To1) {
   ReaderRig b(Letters(300));
   for (int i = 0; i < 255; ++i) ASSERT_EQ(b.Next(i), Letters(300)[size_t(i)]);
-  EXPECT_EQ(b.l->write_position, 256);
-  WithRecords(b.l->ring[0]);
+  EXPECT_EQ(b.l->write_index, 255u);
   EXPECT_EQ(b.Next(255), Letters(256)[255]);  // position 256, index 255
-  EXPECT_EQ(b.l->write_position, 1);
+  EXPECT_EQ(b.l->write_index, 0u);
   ExpectEmpty(b.Entry(1));  // the oldest character is gone
-  WithRecords(b.l->ring[1]);
   EXPECT_EQ(b.Next(0), Letters(257)[256]);  // position 1, index 0
-  EXPECT_EQ(b.l->write_position, 2);
+  EXPECT_EQ(b.l->write_index, 1u);
   ExpectEmpty(b.Entry(2));
   EXPECT_EQ(b.Entry(256).byte, Letters(256)[255]);
 }
@@ -116,14 +122,14 @@ TEST(Ring, RereadAfterTheWrap) {
   // Characters 251 to 260 sit at positions 251..256, then 1..4.
   b.Reread(251);
   for (int i = 250; i < 260; ++i) EXPECT_EQ(b.Next(i % 256), text[size_t(i)]);
-  EXPECT_EQ(b.l->reread_position, 5);
-  EXPECT_EQ(b.l->read_fresh, 0);
+  EXPECT_EQ(b.l->reread_index, 4u);
+  EXPECT_EQ(b.l->read_fresh, false);
   // Position 5 is the empty one after the newest: back to the scanner, which
   // stores the next character there.
   EXPECT_EQ(b.Next(4), text[260]);
-  EXPECT_EQ(b.l->read_fresh, 1);
-  EXPECT_EQ(b.l->write_position, 6);
-  EXPECT_EQ(b.l->reread_position, 5);
+  EXPECT_EQ(b.l->read_fresh, true);
+  EXPECT_EQ(b.l->write_index, 5u);
+  EXPECT_EQ(b.l->reread_index, 4u);
   EXPECT_EQ(b.Next(5), text[261]);
 }
 
@@ -132,7 +138,7 @@ TEST(Ring, RereadFromPosition256) {
   for (int i = 0; i < 257; ++i) b.Next(i % 256);
   b.Reread(256);
   EXPECT_EQ(b.Next(255), Letters(256)[255]);
-  EXPECT_EQ(b.l->reread_position, 1);
+  EXPECT_EQ(b.l->reread_index, 0u);
   EXPECT_EQ(b.Next(0), Letters(257)[256]);
   EXPECT_EQ(b.Next(1), Letters(258)[257]);  // fresh, at position 2
 }
@@ -144,19 +150,17 @@ TEST(Ring, Fits255CharactersInARow) {
   b.Reread(1);
   for (int i = 0; i < 255; ++i) ASSERT_EQ(b.Next(i), text[size_t(i)]);
   EXPECT_EQ(b.Next(255), '!');
-  EXPECT_EQ(b.l->read_fresh, 1);
+  EXPECT_EQ(b.l->read_fresh, true);
 }
 
 TEST(Ring, RereadingDoesNotChangeTheRing) {
   ReaderRig b("abc");
   for (int i = 0; i < 3; ++i) b.Next(i);
-  WithRecords(b.l->ring[1]);
   b.Reread(1);
   b.Next(0);
   b.Next(1);
-  EXPECT_EQ(b.Entry(2).acceptance, 1);
-  EXPECT_TRUE(b.Entry(2).analysis.present);
-  EXPECT_EQ(b.l->write_position, 4);
+  EXPECT_EQ(b.Entry(2).byte, 'b');
+  EXPECT_EQ(b.l->write_index, 3u);
 }
 
 TEST(EndOfInput, StoredAndRereadAsMinusOne) {
@@ -168,7 +172,7 @@ TEST(EndOfInput, StoredAndRereadAsMinusOne) {
   b.Reread(2);
   EXPECT_EQ(b.Next(1), 'b');
   EXPECT_EQ(b.Next(2), kEndOfInput);  // never 255
-  int k;
+  RingIndex k;
   b.Reread(3);
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), kEndOfInput);
   EXPECT_EQ(k, 2);
@@ -191,7 +195,7 @@ TEST(EndOfInput, AByte255IsACharacter) {
 TEST(SpecialBytes, ZeroOneAnd255AreRereadAsThemselves) {
   const std::string text("\x00\x01\xff\x00z", 5);
   ReaderRig b(text);
-  int k;
+  RingIndex k;
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), 0);
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), 1);  // not a blank
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), 255);
@@ -205,15 +209,15 @@ TEST(SpecialBytes, ZeroOneAnd255AreRereadAsThemselves) {
     EXPECT_EQ(NextCharacterAsBlank(*b.l, k), uint8_t(text[size_t(i)])) << i;
     EXPECT_EQ(k, i);
   }
-  EXPECT_EQ(b.l->read_fresh, 0);
+  EXPECT_EQ(b.l->read_fresh, false);
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), kEndOfInput);
-  EXPECT_EQ(b.l->read_fresh, 1);
+  EXPECT_EQ(b.l->read_fresh, true);
   EXPECT_TRUE(b.l->pending_superblanks.empty());
 }
 
 TEST(Superblanks, TakesOnePositionAndReadsAsABlank) {
   ReaderRig b("a<![CDATA[x\ny]]>b");
-  int k;
+  RingIndex k;
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), 'a');
   EXPECT_EQ(NextCharacterAsBlank(*b.l, k), ' ');
   EXPECT_EQ(k, 1);
@@ -245,15 +249,14 @@ TEST(Superblanks, TwoPendingInOrder) {
   EXPECT_EQ(b.l->pending_superblanks[1].input_number, 15u)
       << "numbered by input byte";
 
-  OutputBuffer s;
-  s.fd = -1;  // nothing is flushed for these texts
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(s.pending, "<![CDATA[1]]>");
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(s.pending, "<![CDATA[1]]><![CDATA[2]]>");
+  Captured s;
+  WriteSuperblanksUpTo(*b.l, s.output, 1, false);
+  EXPECT_EQ(s.All(), "<![CDATA[1]]>");
+  WriteSuperblanksUpTo(*b.l, s.output, 15, false);
+  EXPECT_EQ(s.All(), "<![CDATA[1]]><![CDATA[2]]>");
   EXPECT_TRUE(b.l->pending_superblanks.empty());
-  WriteOldestSuperblank(*b.l, s);  // nothing waiting: nothing written
-  EXPECT_EQ(s.pending, "<![CDATA[1]]><![CDATA[2]]>");
+  WriteSuperblanksUpTo(*b.l, s.output, 99, false);  // nothing waiting
+  EXPECT_EQ(s.All(), "<![CDATA[1]]><![CDATA[2]]>");
 }
 
 TEST(Superblanks, TextWithNulBytesWhole) {
@@ -262,52 +265,37 @@ TEST(Superblanks, TextWithNulBytesWhole) {
   EXPECT_EQ(b.Next(0), kSuperblankCode);
   ASSERT_EQ(b.l->pending_superblanks.size(), 1u);
   EXPECT_EQ(b.l->pending_superblanks[0].text, text);
-  OutputBuffer s;
-  s.fd = -1;
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(s.pending, text);
+  Captured s;
+  WriteSuperblanksUpTo(*b.l, s.output, 1, false);
+  EXPECT_EQ(s.All(), text);
 }
 
-// The bytes that reached the read end of a pipe so far.
-std::string Arrived(int fd) {
-  std::string r;
-  char b[256];
-  ssize_t n;
-  while ((n = read(fd, b, sizeof b)) > 0) r.append(b, size_t(n));
-  return r;
-}
-
-TEST(WriteOldestSuperblank, FlushesAtOnceWithTheDotBlock) {
+TEST(Superblanks, TheDotBlockHandsEverythingOverAtOnce) {
   ReaderRig b("<![CDATA[a]]><![CDATA[.]]><![CDATA[b]]><![CDATA[x<![CDATA[.]]>");
   for (int i = 0; i < 4; ++i) b.Next(i);
-  int p[2];
-  ASSERT_EQ(pipe(p), 0);
-  fcntl(p[0], F_SETFL, O_NONBLOCK);
-  OutputBuffer s;
-  s.fd = p[1];
-  Write(s, "abans ");
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(Arrived(p[0]), "") << "an ordinary superblank waits";
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(Arrived(p[0]), "abans <![CDATA[a]]><![CDATA[.]]>");
-  EXPECT_EQ(s.pending, "");
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(Arrived(p[0]), "");
+  Captured s;
+  s.output.text = "abans ";
+  WriteSuperblanksUpTo(*b.l, s.output, 1, false);
+  EXPECT_TRUE(s.batches.empty()) << "an ordinary superblank waits";
+  WriteSuperblanksUpTo(*b.l, s.output, 14, false);
+  ASSERT_EQ(s.batches.size(), 1u);
+  EXPECT_EQ(s.batches[0], "abans <![CDATA[a]]><![CDATA[.]]>");
+  EXPECT_EQ(s.output.text, "");
+  WriteSuperblanksUpTo(*b.l, s.output, 27, false);
+  EXPECT_EQ(s.batches.size(), 1u);
   // Anywhere in the text counts.
-  WriteOldestSuperblank(*b.l, s);
-  EXPECT_EQ(Arrived(p[0]), "<![CDATA[b]]><![CDATA[x<![CDATA[.]]>");
-  close(p[0]);
-  close(p[1]);
+  WriteSuperblanksUpTo(*b.l, s.output, 40, false);
+  ASSERT_EQ(s.batches.size(), 2u);
+  EXPECT_EQ(s.batches[1], "<![CDATA[b]]><![CDATA[x<![CDATA[.]]>");
 }
 
 TEST(Ring, InitReaderEmptiesEverything) {
   ReaderRig b("<![CDATA[s]]>abc");
   for (int i = 0; i < 4; ++i) b.Next(i);
-  WithRecords(b.l->ring[2]);
   InitReader(*b.l, b.e.get());
   for (int p = 1; p <= 256; ++p) ExpectEmpty(b.Entry(p));
-  EXPECT_EQ(b.l->write_position, 1);
-  EXPECT_EQ(b.l->read_fresh, 1);
+  EXPECT_EQ(b.l->write_index, 0u);
+  EXPECT_EQ(b.l->read_fresh, true);
   EXPECT_TRUE(b.l->pending_superblanks.empty());
 }
 

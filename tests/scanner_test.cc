@@ -22,10 +22,17 @@
 #include <thread>
 #include <vector>
 
-#include "engine/output_buffer.h"
+#include "engine/failure.h"
+#include "engine/output.h"
 
 namespace etiquem {
 namespace {
+
+Input FromDescriptor(int fd) {
+  Input input;
+  input.fd = fd;
+  return input;
+}
 
 const std::string kOpener = "<![CDATA[";
 
@@ -104,7 +111,7 @@ int FileWith(const std::string& data) {
 std::vector<SeenToken> Scan(const std::string& data, size_t block = 1 << 16) {
   int fd = FileWith(data);
   Scanner e;
-  InitScanner(e, fd, block);
+  InitScanner(e, FromDescriptor(fd), block);
   std::vector<SeenToken> v = Tokens(e);
   close(fd);
   return v;
@@ -120,7 +127,7 @@ std::vector<SeenToken> ScanByteByByte(const std::string& data) {
     close(s[1]);
   });
   Scanner e;
-  InitScanner(e, s[0]);
+  InitScanner(e, FromDescriptor(s[0]));
   std::vector<SeenToken> v = Tokens(e);
   writer.join();
   EXPECT_GE(e.read_calls, data.size());
@@ -153,7 +160,7 @@ std::vector<SeenToken> Model(const std::string& s) {
 TEST(Scanner, CharactersAndRepeatedEnd) {
   int fd = FileWith("a b");
   Scanner e;
-  InitScanner(e, fd);
+  InitScanner(e, FromDescriptor(fd));
   EXPECT_EQ(NextToken(e), kTokenCharacter);
   EXPECT_EQ(e.token.byte, 'a');
   EXPECT_EQ(NextToken(e), kTokenCharacter);
@@ -173,7 +180,7 @@ TEST(Scanner, EmptyInput) { EXPECT_EQ(Scan(""), std::vector<SeenToken>{kEnd}); }
 TEST(Scanner, RepeatedEndAfterASuperblank) {
   int fd = FileWith("<![CDATA[xy]]>");
   Scanner e;
-  InitScanner(e, fd);
+  InitScanner(e, FromDescriptor(fd));
   ASSERT_EQ(NextToken(e), kTokenSuperblank);
   EXPECT_EQ(e.token.text, "<![CDATA[xy]]>");
   EXPECT_EQ(e.token.text.size(), 14u);
@@ -298,7 +305,7 @@ TEST(Opener, SplitAcrossPipeReads) {
     close(p[1]);
   });
   Scanner e;
-  InitScanner(e, p[0]);
+  InitScanner(e, FromDescriptor(p[0]));
   std::vector<SeenToken> v = Tokens(e);
   writer.join();
   close(p[0]);
@@ -313,7 +320,7 @@ TEST(Opener, WaitsForNoMoreInputThanNeeded) {
   ASSERT_EQ(pipe(p), 0);
   ASSERT_EQ(write(p[1], "ab<!", 4), 4);
   Scanner e;
-  InitScanner(e, p[0]);
+  InitScanner(e, FromDescriptor(p[0]));
   EXPECT_EQ(NextToken(e), kTokenCharacter);
   EXPECT_EQ(e.token.byte, 'a');
   EXPECT_EQ(NextToken(e), kTokenCharacter);
@@ -411,50 +418,63 @@ TEST(Model, GeneratedInputsWithSeveralBlockSizes) {
   }
 }
 
-TEST(Reading, FlushesTheOutputBeforeEveryRead) {
-  // What was written for the input consumed so far leaves the program
+TEST(Reading, HandsTheOutputOverBeforeEveryRead) {
+  // What was written for the input consumed so far leaves the engine
   // before the scanner reads again, and not at every token.
-  int input[2], output[2];
+  int input[2];
   ASSERT_EQ(pipe(input), 0);
-  ASSERT_EQ(pipe(output), 0);
-  fcntl(output[0], F_SETFL, O_NONBLOCK);
-  OutputBuffer s;
-  s.fd = output[1];
-  Scanner e;
-  InitScanner(e, input[0]);
-  e.flush_before_read = &s;
-  auto Pending = [&] {
-    char b[64];
-    ssize_t r = read(output[0], b, sizeof b);
-    return r > 0 ? std::string(b, size_t(r)) : std::string();
+  std::vector<std::string> batches;
+  Output s;
+  s.sink = [](void* context, const Batch& batch) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(batch.output);
+    return true;
   };
+  s.sink_context = &batches;
+  Scanner e;
+  InitScanner(e, FromDescriptor(input[0]));
+  e.flush_before_read = &s;
 
   ASSERT_EQ(write(input[1], "ab", 2), 2);
   Write(s, "abans");
-  EXPECT_EQ(NextToken(e), kTokenCharacter);  // reads: flushes first
-  EXPECT_EQ(Pending(), "abans");
+  EXPECT_EQ(NextToken(e), kTokenCharacter);  // reads: hands over first
+  EXPECT_EQ(batches, std::vector<std::string>{"abans"});
   Write(s, "mig");
-  EXPECT_EQ(NextToken(e), kTokenCharacter);  // 'b' is already in the buffer
-  EXPECT_EQ(Pending(), "");
+  EXPECT_EQ(NextToken(e), kTokenCharacter);  // 'b' is already in the block
+  EXPECT_EQ(batches.size(), 1u);
   close(input[1]);
   EXPECT_EQ(NextToken(e), kTokenEnd);  // reads again
-  EXPECT_EQ(Pending(), "mig");
+  EXPECT_EQ(batches, (std::vector<std::string>{"abans", "mig"}));
   close(input[0]);
-  close(output[0]);
-  close(output[1]);
 }
 
-TEST(ReadDeathTest, ReadErrorEndsWithStatus2) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+TEST(Reading, AReadErrorIsAFailureWithStatus2) {
   // Reading a directory fails with EISDIR.
-  EXPECT_EXIT(
-      {
-        int fd = open("/", O_RDONLY | O_DIRECTORY);
-        Scanner e;
-        InitScanner(e, fd);
-        NextToken(e);
-      },
-      testing::ExitedWithCode(2), "^Error[^\n]*\n$");
+  const int fd = open("/", O_RDONLY | O_DIRECTORY);
+  Scanner e;
+  InitScanner(e, FromDescriptor(fd));
+  try {
+    NextToken(e);
+    ADD_FAILURE() << "no failure";
+  } catch (const AnalysisFailure& failure) {
+    EXPECT_EQ(failure.status, 2);
+    EXPECT_EQ(failure.message.rfind("Error: No se pudo leer la entrada: ", 0),
+              0u);
+  }
+  close(fd);
+}
+
+TEST(Reading, BytesInMemoryReadAsADescriptorWould) {
+  Input input;
+  input.bytes = "ab<![CDATA[x]]>c";
+  Scanner e;
+  InitScanner(e, input, 4);
+  EXPECT_EQ(NextToken(e), kTokenCharacter);
+  EXPECT_EQ(NextToken(e), kTokenCharacter);
+  EXPECT_EQ(NextToken(e), kTokenSuperblank);
+  EXPECT_EQ(e.token.text, "<![CDATA[x]]>");
+  EXPECT_EQ(NextToken(e), kTokenCharacter);
+  EXPECT_EQ(e.token.byte, 'c');
+  EXPECT_EQ(NextToken(e), kTokenEnd);
 }
 
 }  // namespace

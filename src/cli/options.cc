@@ -6,36 +6,21 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
-#include "engine/analysis.h"
-#include "engine/automaton.h"
-#include "engine/output_buffer.h"
-#include "engine/pieces.h"
-#include "engine/reader.h"
-#include "engine/scanner.h"
+#include "cli/output_files.h"
+#include "engine/messages.h"
+#include "etiquem/etiquem.h"
 
 namespace etiquem {
 
 namespace {
 
-constexpr const char kUsageText[] =
-    "Forma de uso: etiquem [OPCIONES] [FICHEROS]\n"
-    "  -f: Analiza el contenido de un fichero ASCII\n"
-    "      Necesita el nombre del fichero a analizar\n"
-    "  -s: Muestra la forma superficial\n"
-    "  -m: Marca las palabras desconocidas\n"
-    "  -d: Genera un fichero con las palabras desconocidas para el analizador\n"
-    "      morfol\xf3gico. Necesita el nombre del fichero\n"
-    "  -a: Genera un espacio en blanco despu\xe9s de una forma apostrofada\n"
-    "  -b: Lee el aut\xf3mata del fichero binario que se le pasa como par\xe1metro\n"
-    "  sin opciones: Analiza la entrada est\xe1ndar y lee el fichero binario por "
-    "defecto\n"
-    "  -h: Imprime esta ayuda\n";
-
 [[noreturn]] void ExitWith(int status, const std::string& message) {
-  Terminate(status, message);
+  WriteAll(2, message);
+  _exit(status);
 }
 
 // A closed standard descriptor would be taken by the next open(), and the
@@ -54,17 +39,12 @@ void ProtectDescriptors() {
   }
 }
 
-// Writes out what is left and closes the files; the exit status.
-int FinishOutputs(const CommandLine& o, int input_fd, OutputBuffer& output,
-                  OutputBuffer& unknown_output) {
-  Flush(output);
-  if (o.unknown_file == 1) {
-    Flush(unknown_output);
-    if (close(unknown_output.fd) != 0)
-      ExitWith(1,
-               "Error: No se pudo cerrar el fitxer de les paraules "
-               "desconegudes\n");
-  }
+// Closes the files once the analysis is over; the exit status.
+int FinishOutputs(const CommandLine& o, int input_fd, OutputFiles& files) {
+  if (!files.first_failure.empty())
+    ExitWith(messages::kStatusFailure, files.first_failure);
+  if (o.unknown_file == 1 && close(files.unknown_words.fd) != 0)
+    ExitWith(messages::kStatusFailure, messages::kUnknownWordsNotClosed);
   return close(input_fd) == 0 ? 0 : 255;
 }
 
@@ -95,26 +75,18 @@ void ParseCommandLine(int argc, char** argv, CommandLine& o) {
       case 's':
         o.surface_forms = 1;
         break;
-      case 'h': {
-        OutputBuffer usage;
-        Write(usage, kUsageText);
-        Flush(usage);
+      case 'h':
+        if (!WriteAll(1, messages::kUsage))
+          ExitWith(messages::kStatusFailure,
+                   messages::WriteFailed(messages::kStandardOutputName, errno));
         _exit(0);
-      }
       default:
-        ExitWith(1,
-                 "Utilice 'etiquem -h' para obtener m\xe1s informaci\xf3n\n");
+        ExitWith(messages::kStatusFailure, messages::kUsageHint);
     }
   }
-  if (optind < argc) {
-    std::string m = "Hay opciones no v\xe1lidas en la entrada: ";
-    for (int i = optind; i < argc; ++i) {
-      m += argv[i];
-      m += ' ';
-    }
-    m += '\n';
-    ExitWith(1, m);
-  }
+  if (optind < argc)
+    ExitWith(messages::kStatusFailure,
+             messages::InvalidArguments(argc - optind, argv + optind));
 }
 
 int RunProgram(int argc, char** argv) {
@@ -127,53 +99,36 @@ int RunProgram(int argc, char** argv) {
   if (o.has_input_file == 1) {
     input_fd = open(o.input_path, O_RDONLY | O_CLOEXEC);
     if (input_fd < 0)
-      ExitWith(1, std::string("Error: El fichero ") + o.input_path +
-                      " no existe o no se pudo abrir\n");
+      ExitWith(messages::kStatusFailure,
+               messages::InputNotOpened(o.input_path));
   }
 
-  auto t = std::make_unique<Automaton>();
-  ResetAutomaton(*t);
-  std::string error;
-  int status = 0;
-  if (!LoadAutomatonFile(*t, o.automaton_path, error, status))
-    ExitWith(status, error);
+  Error error;
+  const std::shared_ptr<const Dictionary> dictionary =
+      Dictionary::Load(o.automaton_path, &error);
+  if (!dictionary) ExitWith(error.status, error.message);
 
-  OutputBuffer unknown_output;
-  unknown_output.name = "el fitxer de les paraules desconegudes";
+  OutputFiles files;
+  files.standard_output.fd = 1;
+  files.standard_output.name = messages::kStandardOutputName;
+  files.unknown_words.name = messages::kUnknownWordsName;
   if (o.unknown_file == 1) {
-    unknown_output.fd =
+    files.unknown_words.fd =
         open(o.unknown_path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (unknown_output.fd < 0)
-      ExitWith(1,
-               "Error: El fitxer de les paraules desconegudes no ha pogut "
-               "obrir-se\n");
+    if (files.unknown_words.fd < 0)
+      ExitWith(messages::kStatusFailure, messages::kUnknownWordsNotOpened);
   }
 
-  OutputBuffer output;
-  // A regular file is analysed in pieces on several threads (same bytes
-  // out); pipes and terminals are read as they come.
-  PieceParameters piece_parameters;
-  piece_parameters.threads = PieceThreads();
-  int64_t start = 0;
-  uint64_t size = 0;
-  if (PiecesWorthwhile(input_fd, piece_parameters, start, size) &&
-      AnalyseInPieces(t.get(), input_fd, start, size,
-                      AnalysisOptions{o.surface_forms, o.unknown_file,
-                                      o.apostrophe_blank, o.mark_unknown},
-                      piece_parameters, output,
-                      o.unknown_file == 1 ? &unknown_output : nullptr))
-    return FinishOutputs(o, input_fd, output, unknown_output);
-  auto scanner = std::make_unique<Scanner>();
-  InitScanner(*scanner, input_fd);
-  scanner->flush_before_read = &output;
-  auto reader = std::make_unique<Reader>();
-  InitReader(*reader, scanner.get());
-  auto analysis = std::make_unique<Analysis>();
-  InitAnalysis(*analysis, t.get(), reader.get(), &output,
-               o.unknown_file == 1 ? &unknown_output : nullptr);
-  RunAnalysis(*analysis, o.surface_forms, o.unknown_file, o.apostrophe_blank,
-              o.mark_unknown);
-  return FinishOutputs(o, input_fd, output, unknown_output);
+  Options options;
+  options.surface_forms = o.surface_forms == 1;
+  options.mark_unknown = o.mark_unknown == 1;
+  options.apostrophe_blank = o.apostrophe_blank == 1;
+  options.unknown_words = o.unknown_file == 1;
+  const Step step = AnalyseDescriptor(*dictionary, options, input_fd,
+                                      WriteBatch, &files, &error);
+  // What was analysed before a failure has been handed to the outputs.
+  if (step.reached == Reached::kError) ExitWith(error.status, error.message);
+  return FinishOutputs(o, input_fd, files);
 }
 
 }  // namespace etiquem

@@ -2,13 +2,15 @@
 
 #include "engine/acceptance.h"
 
+#include "engine/failure.h"
+#include "engine/messages.h"
 #include "engine/reading_text.h"
 
 namespace etiquem {
 
 void RecordAcceptances(Acceptances& acceptances, const LiveStates& v,
                        std::string_view form, int first_upper, int latest_upper,
-                       RingEntry& entry, int apostrophe_blank,
+                       StepRecord& entry, int apostrophe_blank,
                        int mark_unknown) {
   const Automaton& t = *v.automaton;
   entry.acceptance = kNoAcceptance;
@@ -35,9 +37,7 @@ void RecordAcceptances(Acceptances& acceptances, const LiveStates& v,
         if (s.output == 0) continue;
       }
       if (acceptances.accepted.size() >= acceptances.max_accepted)
-        Terminate(1,
-                  "Error: No queda memoria para crear nuevos estados vivos\n",
-                  v.output, v.unknown_output);
+        FailAnalysis(messages::kStatusFailure, messages::kLiveStateLimit);
       acceptances.accepted.push_back(AcceptedOutput{s.output, marker});
     }
   }

@@ -27,6 +27,43 @@
 
 namespace etiquem {
 
+// What the live states accepted at a character of the attempt.
+enum Acceptance : uint8_t {
+  kNoAcceptance = 0,      // nothing
+  kCompleteAnalysis = 1,  // a complete analysis
+  kPiecesOrUnknown = 2,   // pieces of a compound reading or an unknown word
+};
+
+// A reading recorded at a character of the attempt. It names what was
+// accepted rather than holding the text: the accepting outputs are entries
+// [first_accepted, first_accepted + accepted_count) of the attempt's
+// acceptance list, and the surface form is the first `form_length`
+// characters of the attempt. Texts are rendered only for the record that is
+// written, and records are plain values, so recording allocates nothing.
+struct ReadingRecord {
+  bool present = false;         // whether the record is present
+  uint8_t first_upper = 0;      // case flag of the attempt's first character
+  uint8_t latest_upper = 0;     // case flag of the latest character
+  uint8_t option = 0;           // -a for an analysis, -m for an unknown word
+  uint16_t form_length = 0;     // characters of the surface form
+  uint32_t first_accepted = 0;  // first acceptance entry of the reading
+  uint32_t accepted_count = 0;  // acceptance entries of the reading
+};
+
+// What was recorded at one character of the attempt.
+struct StepRecord {
+  Acceptance acceptance = kNoAcceptance;
+  ReadingRecord analysis;  // the analysis recorded here
+  ReadingRecord unknown;   // the unknown-word reading recorded here
+};
+
+// The records of the attempt under way, by character: steps[j] for its
+// (j+1)-th character. Each is cleared when its character is stepped, so
+// nothing an earlier attempt recorded is ever read.
+struct AttemptRecords {
+  StepRecord steps[kMaxAttemptCharacters];
+};
+
 // One accepted output: its node in the output arena and its marker.
 struct AcceptedOutput {
   uint32_t output;  // output node (see LiveStates::nodes)
@@ -46,15 +83,15 @@ inline void ClearAcceptances(Acceptances& acceptances) {
   acceptances.accepted.clear();
 }
 
-// Records at `entry` what the live states of `v` accept. `form` is the
+// Records at `record` what the live states of `v` accept. `form` is the
 // surface of the attempt so far; `first_upper` and `latest_upper` the case
 // flags of its first and latest characters; `apostrophe_blank` and
-// `mark_unknown` the options -a and -m. Sets the entry's status; replaces its
+// `mark_unknown` the options -a and -m. Sets the record's status; replaces its
 // `analysis` record when an analysis text results and its `unknown` record when
 // an unknown-word marker is met, and otherwise leaves them as they were.
 void RecordAcceptances(Acceptances& acceptances, const LiveStates& v,
                        std::string_view form, int first_upper, int latest_upper,
-                       RingEntry& entry, int apostrophe_blank,
+                       StepRecord& record, int apostrophe_blank,
                        int mark_unknown);
 
 // Appends the text of analysis record `r` to `text`; `surface` is the

@@ -2,315 +2,417 @@
 
 #include "engine/analysis.h"
 
+#include <new>
 #include <string_view>
 
 #include "engine/emission.h"
-#include "engine/pieces.h"
+#include "engine/failure.h"
+#include "engine/messages.h"
 
 namespace etiquem {
 
 namespace {
 
-// Drops the compound-only analysis of the position before `k` when a letter
-// follows it: compound readings stand only at the end of a word.
-void DropPieceOnlyReading(Reader& l, int k) {
-  RingEntry& before = l.ring[(k + 255) & 255];
-  if (before.acceptance == kPiecesOrUnknown && before.analysis.present)
-    before.analysis.present = false;
+// Drops the compound-only analysis of the attempt's character before the
+// (j+1)-th when a letter follows it: compound readings stand only at the end
+// of a word.
+void DropPieceOnlyReading(Analyser& an, int j) {
+  if (j == 0) return;
+  StepRecord& before = an.records.steps[j - 1];
+  if (before.acceptance == kPiecesOrUnknown) before.analysis.present = false;
 }
 
 // Starts walking an attempt.
-void StartWalk(Analysis& analysis) {
-  StartAtInitialState(analysis.live_states);
-  ClearAcceptances(analysis.acceptances);
+void StartWalk(Analyser& an) {
+  StartAtInitialState(an.live_states);
+  ClearAcceptances(an.acceptances);
 }
 
-// Steps the walk over character `c`, the attempt's an.n-th, at entry `k`,
-// and records what is accepted there.
-void Step(Analysis& analysis, int c, int k) {
-  Reader& l = *analysis.reader;
-  if (IsLetter(*analysis.automaton, c)) DropPieceOnlyReading(l, k);
-  RingEntry& entry = l.ring[k];
-  // Records left here by an earlier attempt belong to text already written;
-  // only this attempt's count.
-  entry.acceptance = kNoAcceptance;
-  entry.analysis.present = false;
-  entry.unknown.present = false;
-  if (analysis.surface_length == 1) {
-    analysis.first_upper = StepLiveStates(analysis.live_states, c);
-    analysis.latest_upper = analysis.first_upper;
+// Steps the walk over character `c`, the attempt's surface_length-th, and
+// records what is accepted there.
+void StepCharacter(Analyser& an, int c) {
+  const int j = an.surface_length - 1;
+  assert(j >= 0 && j < kMaxAttemptCharacters);
+  if (IsLetter(*an.automaton, c)) DropPieceOnlyReading(an, j);
+  StepRecord& record = an.records.steps[j];
+  record = StepRecord{};
+  if (j == 0) {
+    an.first_upper = StepLiveStates(an.live_states, c);
+    an.latest_upper = an.first_upper;
   } else {
-    analysis.latest_upper = StepLiveStates(analysis.live_states, c);
+    an.latest_upper = StepLiveStates(an.live_states, c);
   }
-  CloseOverEpsilons(analysis.live_states);
-  RecordAcceptances(
-      analysis.acceptances, analysis.live_states,
-      std::string_view(analysis.surface, size_t(analysis.surface_length)),
-      analysis.first_upper, analysis.latest_upper, entry,
-      analysis.apostrophe_blank, analysis.mark_unknown);
+  CloseOverEpsilons(an.live_states);
+  RecordAcceptances(an.acceptances, an.live_states,
+                    std::string_view(an.surface, size_t(an.surface_length)),
+                    an.first_upper, an.latest_upper, record,
+                    an.options.apostrophe_blank, an.options.mark_unknown);
 }
 
 // The attempt's characters so far, as they were stepped, back from the
 // ring: while the memory answers, the surface is not kept.
-void RebuildSurface(Analysis& analysis) {
-  const Reader& l = *analysis.reader;
-  for (int j = 0; j < analysis.surface_length; ++j) {
-    const RingEntry& pos = l.ring[(analysis.start_entry + j) & 255];
-    analysis.surface[j] = pos.kind == kSuperblankMarker ? ' ' : char(pos.byte);
+void RebuildSurface(Analyser& an) {
+  for (int j = 0; j < an.surface_length; ++j) {
+    const RingEntry& entry = an.reader.ring[RingAdd(an.start_index, j)];
+    an.surface[j] = entry.kind == kSuperblankMarker ? ' ' : char(entry.byte);
   }
 }
 
 // Steps the attempt's characters so far, which were followed in the memory.
-void StepRememberedPrefix(Analysis& analysis) {
-  RebuildSurface(analysis);
-  const int n = analysis.surface_length;
-  StartWalk(analysis);
+void StepRememberedPrefix(Analyser& an) {
+  RebuildSurface(an);
+  const int n = an.surface_length;
+  StartWalk(an);
   for (int j = 0; j < n; ++j) {
-    analysis.surface_length = j + 1;
-    Step(analysis, uint8_t(analysis.surface[j]),
-         (analysis.start_entry + j) & 255);
+    an.surface_length = j + 1;
+    StepCharacter(an, uint8_t(an.surface[j]));
   }
 }
 
-// The attempt is over: the next one starts after position `p`.
-void AfterAttempt(Analysis& analysis, int p) {
-  analysis.reader->reread_position = etiquem::NextPosition(p);
-  analysis.reader->read_fresh = false;
-  analysis.at_attempt_start = true;
-  analysis.surface_length = 0;
-  if (analysis.reader->ring[p - 1].input_number >= analysis.watch_from)
-      [[unlikely]]
-    NoteCut(*analysis.piece_run, analysis, CutAfter(analysis, p));
+// Input offset where the attempt after a stretch ending at `last` starts.
+inline uint64_t OffsetAfter(const Analyser& an, RingIndex last) {
+  const RingEntry& next = an.reader.ring[RingAdd(last, 1)];
+  // With nothing read after it, at the scanner's next byte.
+  return next.kind != kEmpty ? next.input_number - 1
+                             : ScannerOffset(an.scanner);
 }
 
-// Writes the unknown word of the stretch's first `length` characters.
-void WriteUnknownWord(Analysis& analysis, uint32_t length) {
-  if (analysis.unknown_file != 1 || analysis.unknown_output == nullptr) return;
-  Write(*analysis.unknown_output, std::string_view(analysis.surface, length));
-  WriteByte(*analysis.unknown_output, '\n');
+// The attempt is over: the next one starts after entry `last`.
+void AfterAttempt(Analyser& an, RingIndex last) {
+  an.reader.reread_index = RingAdd(last, 1);
+  an.reader.read_fresh = false;
+  an.at_attempt_start = true;
+  an.surface_length = 0;
+  if (OffsetAfter(an, last) >= an.limit) [[unlikely]] {
+    an.step = BoundaryAfter(an, last);
+    an.stop = true;
+  }
+}
+
+// Describes the stretch just written to `an.output.text` from `begin` on,
+// when events are asked for.
+void NoteEvent(Analyser& an, PieceKind kind, RingIndex last, size_t begin,
+               const StepRecord& record) {
+  Output& out = an.output;
+  Event event;
+  event.kind = kind;
+  event.input_begin = an.reader.ring[an.start_index].input_number - 1;
+  event.input_end = OffsetAfter(an, last);
+  event.output_begin = uint32_t(begin);
+  event.output_end = uint32_t(out.text.size());
+  if (kind == PieceKind::kReading) {
+    const ReadingRecord& r = record.analysis;
+    event.first_part = uint32_t(out.parts.size());
+    event.part_count = r.accepted_count;
+    for (uint32_t i = 0; i < r.accepted_count; ++i) {
+      const AcceptedOutput& accepted =
+          an.acceptances.accepted[r.first_accepted + i];
+      ReadingPart part;
+      part.first_symbol = uint32_t(out.symbols.size());
+      part.symbol_count = uint32_t(OutputSymbols(
+          an.live_states, accepted.output, an.acceptances.symbol_scratch));
+      part.piece = accepted.marker == kEndOfPiece;
+      part.first_upper = r.first_upper != 0;
+      part.latest_upper = r.latest_upper != 0;
+      out.symbols.insert(out.symbols.end(), an.acceptances.symbol_scratch,
+                         an.acceptances.symbol_scratch + part.symbol_count);
+      out.parts.push_back(part);
+    }
+  }
+  out.events.push_back(event);
 }
 
 // Writes the longest stretch of the walked attempt and, when `store`, keeps
-// the outcome in the memory. Returns the stretch's last position.
-int EmitAttempt(Analysis& analysis, bool store) {
-  Reader& l = *analysis.reader;
-  const int p =
-      LongestStretchEnd(l, analysis.start_entry, analysis.surface_length);
-  const uint32_t length = uint32_t(((p - 1 - analysis.start_entry) & 255) + 1);
-  const RecordSources sources{&analysis.live_states, &analysis.acceptances,
-                              analysis.surface};
-  const RingEntry& pos = l.ring[p - 1];
-  const TextSource source = pos.analysis.present  ? kReading
-                            : pos.unknown.present ? kUnknownWord
-                                                  : kOwnCharacter;
-  analysis.rendered.clear();
-  const bool is_unknown =
-      RenderPosition(l, sources, analysis.surface_forms, p, analysis.rendered);
-  Write(*analysis.output, analysis.rendered);
-  if (is_unknown) WriteUnknownWord(analysis, length);
-  WriteSuperblanksUpTo(l, *analysis.output, l.ring[p - 1].input_number);
-  if (store)
-    StoreAttempt(
-        analysis.memory,
-        std::string_view(analysis.surface, size_t(analysis.surface_length)),
-        length, analysis.rendered, source);
-  ClearLiveStates(analysis.live_states);
-  AfterAttempt(analysis, p);
-  return p;
+// the outcome in the memory. Returns the stretch's last entry.
+RingIndex EmitAttempt(Analyser& an, bool store) {
+  const int length =
+      LongestStretch(an.records, an.surface_length, an.automaton->whole_words);
+  const RingIndex last = RingAdd(an.start_index, length - 1);
+  const StepRecord& record = an.records.steps[length - 1];
+  const RecordSources sources{&an.live_states, &an.acceptances, an.surface};
+  Output& out = an.output;
+  PieceKind kind;
+  if (an.options.events) {
+    const size_t begin = out.text.size();
+    kind = RenderStretch(an.reader.ring[last], record, sources,
+                         an.options.surface_forms, out.text);
+    if (kind != PieceKind::kSuperblank) NoteEvent(an, kind, last, begin, record);
+    CheckThreshold(out);
+  } else {
+    an.rendered.clear();
+    kind = RenderStretch(an.reader.ring[last], record, sources,
+                         an.options.surface_forms, an.rendered);
+    Write(out, an.rendered);
+  }
+  if (kind == PieceKind::kUnknownWord && an.options.unknown_words)
+    WriteUnknownLine(out, std::string_view(an.surface, size_t(length)));
+  WriteSuperblanksUpTo(an.reader, out, an.reader.ring[last].input_number,
+                       an.options.events);
+  if (store) {
+    const TextSource source = kind == PieceKind::kReading       ? kReading
+                              : kind == PieceKind::kUnknownWord ? kUnknownWord
+                                                                : kOwnCharacter;
+    StoreAttempt(an.memory,
+                 std::string_view(an.surface, size_t(an.surface_length)),
+                 uint32_t(length), an.rendered, source);
+  }
+  ClearLiveStates(an.live_states);
+  AfterAttempt(an, last);
+  return last;
 }
 
 // Writes an attempt answered by the memory.
-inline void EmitFromMemory(Analysis& analysis, const MemoryNode& node) {
-  Reader& l = *analysis.reader;
-  const int p = ((analysis.start_entry + int(node.length) - 1) & 255) + 1;
-  const RingEntry& pos = l.ring[p - 1];
+inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
+  const RingIndex last = RingAdd(an.start_index, int(node.length) - 1);
+  const RingEntry& entry = an.reader.ring[last];
   if (node.source == kOwnCharacter) {
-    if (pos.kind == kCharacter) WriteByte(*analysis.output, char(pos.byte));
+    if (entry.kind == kCharacter) WriteByte(an.output, char(entry.byte));
   } else {
-    Write(*analysis.output, std::string_view(analysis.memory.texts)
-                                .substr(node.text_offset, node.text_size));
+    Write(an.output, std::string_view(an.memory.texts)
+                         .substr(node.text_offset, node.text_size));
   }
-  if (node.source == kUnknownWord && analysis.unknown_file == 1) {
-    RebuildSurface(analysis);
-    WriteUnknownWord(analysis, node.length);
+  if (node.source == kUnknownWord && an.options.unknown_words) {
+    RebuildSurface(an);
+    WriteUnknownLine(an.output, std::string_view(an.surface, node.length));
   }
-  WriteSuperblanksUpTo(l, *analysis.output, l.ring[p - 1].input_number);
-  AfterAttempt(analysis, p);
+  WriteSuperblanksUpTo(an.reader, an.output, entry.input_number, false);
+  AfterAttempt(an, last);
+}
+
+// Starts an attempt at entry `index` when none is under way; says whether
+// the attempt follows the memory.
+inline bool FollowsMemory(Analyser& an, RingIndex index) {
+  if (an.at_attempt_start) {
+    an.at_attempt_start = false;
+    an.start_index = index;
+    an.surface_length = 0;
+    an.following_memory = true;
+    an.memory_node = 0;
+  }
+  return an.following_memory;
+}
+
+// What the memory answered for the attempt's latest character; returns true
+// when the attempt ended there.
+inline bool TakeAnswer(Analyser& an, uint32_t child) {
+  if (child & kClosedFlag) {
+    EmitFromMemory(an, an.memory.nodes[child & ~kClosedFlag]);
+    return true;
+  }
+  if (child != 0) {
+    an.memory_node = child;
+    return false;
+  }
+  // Off the stored paths: walk the attempt from its start.
+  an.following_memory = false;
+  StepRememberedPrefix(an);
+  if (an.live_states.states.empty() ||
+      an.surface_length == kMaxAttemptCharacters)
+    EmitAttempt(an, true);
+  return true;
 }
 
 // Follows the memory over the characters to be read again from the ring and
-// the plain bytes already in the scanner's buffer (stored in the ring as the
+// the plain bytes already in the scanner's block (stored in the ring as the
 // reader would store them), without a trip through the reader and the loop
 // for every character: most of the text is read here. Runs only while the
 // attempt (new, or so far answered by the memory) follows stored paths.
 // Returns true when the attempt ended or left the stored paths here; false
 // when the loop is to take the next character itself (a superblank, the end
-// of the input, a '<', the end of the buffer, or no memory walk to make).
-bool FollowMemory(Analysis& analysis) {
-  Reader& l = *analysis.reader;
-  if (!analysis.use_memory) return false;
-  // Starts an attempt at the character at entry `k`, or says whether the
-  // attempt under way follows the memory.
-  auto follows = [&analysis](int k) {
-    if (analysis.at_attempt_start) {
-      analysis.at_attempt_start = false;
-      analysis.start_entry = k;
-      analysis.surface_length = 0;
-      analysis.following_memory = true;
-      analysis.memory_node = 0;
-    }
-    return analysis.following_memory;
-  };
-  // What the memory answered for the attempt's latest character; returns
-  // true when the attempt ended there.
-  auto answer = [&analysis](uint32_t child) {
-    if (child & kClosedFlag) {
-      EmitFromMemory(analysis, analysis.memory.nodes[child & ~kClosedFlag]);
-      return true;
-    }
-    if (child != 0) {
-      analysis.memory_node = child;
-      return false;
-    }
-    // Off the stored paths: walk the attempt from its start.
-    analysis.following_memory = false;
-    StepRememberedPrefix(analysis);
-    if (analysis.live_states.states.empty() ||
-        analysis.surface_length == kMaxAttemptCharacters)
-      EmitAttempt(analysis, true);
-    return true;
-  };
+// of the input, a '<', the end of the block, or no memory walk to make).
+bool FollowMemory(Analyser& an) {
+  if (!an.use_memory) return false;
+  Reader& reader = an.reader;
   // Characters read again from the ring.
-  while (!l.read_fresh) {
-    const RingEntry& pos = l.ring[l.reread_position - 1];
-    if (pos.kind == kEmpty) break;  // the next one comes fresh
-    if (pos.kind != kCharacter || !follows(l.reread_position - 1)) return false;
-    l.reread_position = NextPosition(l.reread_position);
-    ++analysis.surface_length;
-    if (answer(LookupMemory(analysis.memory, analysis.memory_node, pos.byte)))
+  while (!reader.read_fresh) {
+    const RingEntry& entry = reader.ring[reader.reread_index];
+    if (entry.kind == kEmpty) break;  // the next one comes fresh
+    if (entry.kind != kCharacter || !FollowsMemory(an, reader.reread_index))
+      return false;
+    reader.reread_index = RingAdd(reader.reread_index, 1);
+    ++an.surface_length;
+    if (TakeAnswer(an, LookupMemory(an.memory, an.memory_node, entry.byte)))
       return true;
   }
-  // Plain bytes already in the scanner's buffer.
-  Scanner& e = *l.scanner;
-  if (e.state != kInText || e.next == e.end || e.block[e.next] == '<' ||
-      !follows(l.write_position - 1))
+  // Plain bytes already in the scanner's block.
+  Scanner& scanner = an.scanner;
+  if (!PlainByteAt(scanner, scanner.next) ||
+      !FollowsMemory(an, reader.write_index))
     return false;
-  const char* bytes = e.block.data() + e.next;
-  const size_t available = e.end - e.next;
-  const uint64_t input_number =
-      ScannerOffset(e);  // of bytes[i] is input_number + i + 1
-  uint32_t node = analysis.memory_node;
+  const char* bytes = scanner.block.data() + scanner.next;
+  const size_t available = scanner.end - scanner.next;
+  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
+  uint32_t node = an.memory_node;
   uint32_t child = 0;
   size_t i = 0;
   while (i < available && bytes[i] != '<') {
-    const uint8_t c = uint8_t(bytes[i++]);
-    StoreInRun(l, c, input_number + i);
-    child = LookupMemory(analysis.memory, node, c);
+    const uint8_t c = uint8_t(bytes[i]);
+    StoreInRun(reader, c, first_number + i);
+    ++i;
+    child = LookupMemory(an.memory, node, c);
     if (child == 0 || (child & kClosedFlag)) break;
     node = child;
   }
-  if (i > 0) ClearWritePosition(l);
-  e.next += i;
-  analysis.surface_length += int(i);
-  analysis.memory_node = node;
-  if (child != 0 && !(child & kClosedFlag)) return false;  // the buffer ran out
-  return answer(child);
+  if (i > 0) ClearWriteEntry(reader);
+  scanner.next += i;
+  an.surface_length += int(i);
+  an.memory_node = node;
+  if (child != 0 && !(child & kClosedFlag)) return false;  // the block ran out
+  return TakeAnswer(an, child);
+}
+
+// The loop, until the input ends or the limit is reached.
+void Run(Analyser& an) {
+  Reader& reader = an.reader;
+  for (;;) {
+    if (an.stop) [[unlikely]]
+      return;
+    if (FollowMemory(an)) continue;
+    RingIndex index = 0;
+    const int c = NextCharacterAsBlank(reader, index);
+    if (c == kEndOfInput) {
+      if (an.at_attempt_start) {
+        an.finished = true;
+        return;
+      }
+      // The input ended inside an attempt: write its longest stretch; what
+      // stands after it is analysed like any other input, read again from
+      // the ring up to the end mark.
+      if (an.following_memory) {
+        an.following_memory = false;
+        StepRememberedPrefix(an);
+      }
+      const RingIndex last = EmitAttempt(an, false);
+      if (reader.ring[RingAdd(last, 1)].kind == kEndOfInputMark) {
+        an.finished = !an.stop;
+        return;
+      }
+      continue;
+    }
+    if (an.at_attempt_start) {
+      an.at_attempt_start = false;
+      an.start_index = index;
+      an.surface_length = 0;
+      an.following_memory = an.use_memory;
+      an.memory_node = 0;
+      if (!an.following_memory) StartWalk(an);
+    }
+    if (an.following_memory) {
+      ++an.surface_length;
+      const uint32_t child =
+          LookupMemory(an.memory, an.memory_node, uint8_t(c));
+      if (child & kClosedFlag) {
+        EmitFromMemory(an, an.memory.nodes[child & ~kClosedFlag]);
+        continue;
+      }
+      if (child != 0) {
+        an.memory_node = child;
+        continue;
+      }
+      // Off the stored paths: walk the attempt from its start.
+      an.following_memory = false;
+      StepRememberedPrefix(an);
+    } else {
+      an.surface[an.surface_length++] = char(c);
+      StepCharacter(an, c);
+    }
+    if (an.live_states.states.empty() ||
+        an.surface_length == kMaxAttemptCharacters)
+      EmitAttempt(an, an.use_memory);
+  }
+}
+
+// Hands over what was written before a failure, so that it is not lost;
+// a sink that refuses it changes nothing more.
+void DeliverBeforeFailure(Analyser& an) {
+  try {
+    Deliver(an.output);
+  } catch (const AnalysisStopped&) {
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+Step Finished(const Analyser& an) {
+  Step step;
+  step.reached = an.error.failed()   ? Reached::kError
+                 : an.output.stopped ? Reached::kStopped
+                                     : Reached::kEnd;
+  step.offset = ScannerOffset(an.scanner);
+  return step;
 }
 
 }  // namespace
 
-NextAttemptCut CutAfter(const Analysis& analysis, int p) {
-  const Reader& l = *analysis.reader;
-  const int q = NextPosition(p);
-  NextAttemptCut t;
-  // With nothing read after it, the next attempt starts at the scanner's
-  // next byte; otherwise at the first position read again.
-  t.offset = q == l.write_position ? ScannerOffset(*l.scanner)
-                                   : l.ring[q - 1].input_number - 1;
-  t.clean = l.pending_superblanks.empty() && l.scanner->state == kInText;
-  for (int r = q; t.clean && r != l.write_position; r = NextPosition(r))
-    t.clean = l.ring[r - 1].kind == kCharacter;
-  return t;
+Step BoundaryAfter(const Analyser& an, RingIndex last) {
+  const Reader& reader = an.reader;
+  Step step;
+  step.reached = Reached::kBoundary;
+  step.offset = OffsetAfter(an, last);
+  step.clean = reader.pending_superblanks.empty() &&
+               an.scanner.state == kInText;
+  for (RingIndex i = RingAdd(last, 1); step.clean && i != reader.write_index;
+       i = RingAdd(i, 1))
+    step.clean = reader.ring[i].kind == kCharacter;
+  return step;
 }
 
-void InitAnalysis(Analysis& analysis, const Automaton* t, Reader* l,
-                  OutputBuffer* output, OutputBuffer* unknown_output) {
-  analysis.automaton = t;
-  analysis.reader = l;
-  analysis.output = output;
-  analysis.unknown_output = unknown_output;
-  InitLiveStates(analysis.live_states, t);
-  analysis.live_states.output = output;
-  analysis.live_states.unknown_output = unknown_output;
-  analysis.at_attempt_start = true;
-  analysis.first_upper = analysis.latest_upper = 0;
-  analysis.surface_length = 0;
-  analysis.start_entry = 0;
-  ClearMemory(analysis.memory);
-  analysis.following_memory = false;
-}
-
-void RunAnalysis(Analysis& analysis, int surface_forms, int unknown_file,
-                 int apostrophe_blank, int mark_unknown) {
-  Reader& l = *analysis.reader;
-  analysis.surface_forms = surface_forms;
-  analysis.unknown_file = unknown_file;
-  analysis.apostrophe_blank = apostrophe_blank;
-  analysis.mark_unknown = mark_unknown;
-  l.read_fresh = true;
-  analysis.at_attempt_start = true;
-  analysis.surface_length = 0;
-  analysis.start_entry = 0;
-  for (;;) {
-    if (analysis.stop) [[unlikely]]
-      return;
-    if (FollowMemory(analysis)) continue;
-    int k = 0;
-    const int c = NextCharacterAsBlank(l, k);
-    if (c == kEndOfInput) {
-      if (analysis.at_attempt_start) return;
-      // The input ended inside an attempt: write its longest stretch; what
-      // stands after it is analysed like any other input, re-read from the
-      // ring up to the end mark.
-      if (analysis.following_memory) {
-        analysis.following_memory = false;
-        StepRememberedPrefix(analysis);
-      }
-      const int p = EmitAttempt(analysis, false);
-      if (l.ring[NextPosition(p) - 1].kind == kEndOfInputMark) return;
-      continue;
-    }
-    if (analysis.at_attempt_start) {
-      analysis.at_attempt_start = false;
-      analysis.start_entry = k;
-      analysis.surface_length = 0;
-      analysis.following_memory = analysis.use_memory;
-      analysis.memory_node = 0;
-      if (!analysis.following_memory) StartWalk(analysis);
-    }
-    if (analysis.following_memory) {
-      ++analysis.surface_length;
-      const uint32_t child =
-          LookupMemory(analysis.memory, analysis.memory_node, uint8_t(c));
-      if (child & kClosedFlag) {
-        EmitFromMemory(analysis, analysis.memory.nodes[child & ~kClosedFlag]);
-        continue;
-      }
-      if (child != 0) {
-        analysis.memory_node = child;
-        continue;
-      }
-      // Off the stored paths: walk the attempt from its start.
-      analysis.following_memory = false;
-      StepRememberedPrefix(analysis);
-    } else {
-      analysis.surface[analysis.surface_length++] = char(c);
-      Step(analysis, c, k);
-    }
-    if (analysis.live_states.states.empty() ||
-        analysis.surface_length == kMaxAttemptCharacters)
-      EmitAttempt(analysis, analysis.use_memory);
+void StartAnalysis(Analyser& an, const Automaton* automaton,
+                   const Options& options, const Input& input, BatchSink sink,
+                   void* sink_context) {
+  an.automaton = automaton;
+  an.options = options;
+  InitScanner(an.scanner, input);
+  InitReader(an.reader, &an.scanner);
+  an.scanner.flush_before_read = &an.output;
+  Output& out = an.output;
+  out.text.clear();
+  out.unknown_words.clear();
+  out.events.clear();
+  out.parts.clear();
+  out.symbols.clear();
+  out.text_delivered = 0;
+  out.unknown_delivered = 0;
+  out.stopped = false;
+  out.sink = sink;
+  out.sink_context = sink_context;
+  if (an.live_states.automaton != automaton) {
+    InitLiveStates(an.live_states, automaton);
+    ClearMemory(an.memory);
   }
+  // Remembered attempts hold bytes, not the symbols an event describes.
+  an.use_memory = !options.events;
+  an.at_attempt_start = true;
+  an.first_upper = an.latest_upper = 0;
+  an.surface_length = 0;
+  an.start_index = 0;
+  an.following_memory = false;
+  an.limit = UINT64_MAX;
+  an.stop = false;
+  an.finished = false;
+  an.error = Error{};
+}
+
+Step AdvanceAnalysis(Analyser& an, uint64_t limit) {
+  if (an.finished) return Finished(an);
+  an.limit = limit;
+  an.stop = false;
+  try {
+    Run(an);
+    if (!an.finished) return an.step;
+    Deliver(an.output);
+  } catch (AnalysisFailure& failure) {
+    an.finished = true;
+    an.error = Error{failure.status, std::move(failure.message)};
+    DeliverBeforeFailure(an);
+  } catch (const AnalysisStopped&) {
+    an.finished = true;
+    an.output.stopped = true;
+  } catch (const std::bad_alloc&) {
+    an.finished = true;
+    an.error = Error{messages::kStatusFailure, messages::kOutOfMemory};
+    DeliverBeforeFailure(an);
+  }
+  return Finished(an);
 }
 
 }  // namespace etiquem

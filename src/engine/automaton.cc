@@ -410,6 +410,8 @@ bool LoadAutomatonFromBytes(Automaton& t, const char* name, const uint8_t* data,
   a.cursor.pos = states_offset;
   ReadStates(a, t, true);
   TabulateAlphabet(t);
+  for (const SymbolName& symbol : t.symbol_names)
+    if (symbol.name == kWholeWordsSymbol) t.whole_words = true;
   t.targets_valid = true;
   for (const Move& m : t.moves)
     if (m.target < 0 || m.target >= t.state_count) t.targets_valid = false;

@@ -82,6 +82,9 @@ struct Automaton {
   std::vector<SymbolName> symbol_names;  // multi-character symbols, file order
   int32_t symbol_name_count = 0;         // entries in `symbol_names`
   int32_t state_count = 0;     // number of states, for the destination test
+  // The symbol table names kWholeWordsSymbol: unknown-word readings compete
+  // with analyses on length (engine/emission.h).
+  bool whole_words = false;
   bool targets_valid = false;  // every move's destination is a state, so
                                // the matcher need not test each one
 
@@ -99,6 +102,10 @@ struct Automaton {
   // Character membership, one entry per byte: 1 when in `alphabet`.
   uint8_t is_letter[256] = {};
 };
+
+// A symbol name that no move writes, by which a dictionary asks for unknown
+// words to be read whole (see doc/automaton-format.md).
+constexpr char kWholeWordsSymbol[] = "@whole-words";
 
 // Resets a model to "no automaton loaded".
 void ResetAutomaton(Automaton& t);

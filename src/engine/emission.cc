@@ -4,70 +4,86 @@
 
 namespace etiquem {
 
-int LongestStretchEnd(const Reader& l, int start, int steps) {
-  // Entry indices of the stepped characters are start, start+1, ... mod 256.
-  for (int i = steps - 1; i >= 1; --i) {
-    const int e = (start + i) & 255;
-    if (l.ring[e].analysis.present) return e + 1;
+int LongestStretch(const AttemptRecords& records, int steps,
+                   bool whole_words) {
+  assert(steps >= 1 && steps <= kMaxAttemptCharacters);
+  // The first character is the last resort, so it is never searched.
+  if (whole_words) {
+    for (int j = steps - 1; j >= 1; --j) {
+      const StepRecord& record = records.steps[j];
+      if (record.analysis.present || record.unknown.present) return j + 1;
+    }
+    return 1;
   }
-  for (int i = steps - 1; i >= 1; --i) {
-    const int e = (start + i) & 255;
-    if (l.ring[e].unknown.present) return e + 1;
-  }
-  return start + 1;
+  for (int j = steps - 1; j >= 1; --j)
+    if (records.steps[j].analysis.present) return j + 1;
+  for (int j = steps - 1; j >= 1; --j)
+    if (records.steps[j].unknown.present) return j + 1;
+  return 1;
 }
 
 namespace {
 
 void AppendSurface(std::string& text, const RecordSources& sources,
-                   const ReadingRecord& r, int surface_forms) {
-  if (surface_forms == 1) {
+                   const ReadingRecord& r, bool surface_forms) {
+  if (surface_forms) {
     text.append(sources.surface, r.form_length);
     text.push_back('/');
   }
 }
 
+// Writes one superblank, with its event.
+void WriteSuperblank(Output& output, const PendingSuperblank& superblank,
+                     bool events) {
+  const std::string& text = superblank.text;
+  Event event;
+  event.kind = PieceKind::kSuperblank;
+  event.input_begin = superblank.input_number - 1;
+  event.input_end = superblank.input_end;
+  if (text.size() >= output.threshold) {
+    event.output_end = uint32_t(text.size());
+    DeliverLarge(output, text, events ? &event : nullptr);
+  } else {
+    event.output_begin = uint32_t(output.text.size());
+    output.text += text;
+    event.output_end = uint32_t(output.text.size());
+    if (events) output.events.push_back(event);
+    CheckThreshold(output);
+  }
+  // This superblank asks for everything so far to leave at once.
+  if (text.find("<![CDATA[.]]>") != std::string::npos) Deliver(output);
+}
+
 }  // namespace
 
-bool RenderPosition(const Reader& l, const RecordSources& sources,
-                    int surface_forms, int p, std::string& text) {
-  const RingEntry& pos = l.ring[p - 1];
-  if (pos.analysis.present) {
-    AppendSurface(text, sources, pos.analysis, surface_forms);
-    RenderAnalysis(*sources.acceptances, *sources.live_states, pos.analysis,
+PieceKind RenderStretch(const RingEntry& last, const StepRecord& record,
+                        const RecordSources& sources, bool surface_forms,
+                        std::string& text) {
+  if (record.analysis.present) {
+    AppendSurface(text, sources, record.analysis, surface_forms);
+    RenderAnalysis(*sources.acceptances, *sources.live_states, record.analysis,
                    sources.surface, text);
-    return false;
+    return PieceKind::kReading;
   }
-  if (pos.unknown.present) {
-    AppendSurface(text, sources, pos.unknown, surface_forms);
-    RenderUnknown(pos.unknown, sources.surface, text);
-    return true;
+  if (record.unknown.present) {
+    AppendSurface(text, sources, record.unknown, surface_forms);
+    RenderUnknown(record.unknown, sources.surface, text);
+    return PieceKind::kUnknownWord;
   }
-  // A superblank's marker writes nothing itself: its text follows.
-  if (pos.kind == kCharacter) text.push_back(char(pos.byte));
-  return false;
+  if (last.kind == kCharacter) {
+    text.push_back(char(last.byte));
+    return PieceKind::kCharacter;
+  }
+  return PieceKind::kSuperblank;
 }
 
-void WriteSuperblanksUpTo(Reader& l, OutputBuffer& output,
-                          uint64_t input_number) {
-  while (!l.pending_superblanks.empty() &&
-         l.pending_superblanks.front().input_number <= input_number)
-    WriteOldestSuperblank(l, output);
-}
-
-void Emit(Reader& l, const RecordSources& sources, OutputBuffer& output,
-          OutputBuffer* unknown_output, int surface_forms, int p,
-          int write_unknown) {
-  const RingEntry& pos = l.ring[p - 1];
-  const bool is_unknown =
-      RenderPosition(l, sources, surface_forms, p, output.pending);
-  if (output.pending.size() >= output.flush_threshold) Flush(output);
-  if (is_unknown && write_unknown == 1 && unknown_output != nullptr) {
-    Write(*unknown_output,
-          std::string_view(sources.surface, pos.unknown.form_length));
-    WriteByte(*unknown_output, '\n');
+void WriteSuperblanksUpTo(Reader& reader, Output& output,
+                          uint64_t input_number, bool events) {
+  while (!reader.pending_superblanks.empty() &&
+         reader.pending_superblanks.front().input_number <= input_number) {
+    WriteSuperblank(output, reader.pending_superblanks.front(), events);
+    reader.pending_superblanks.pop_front();
   }
-  WriteSuperblanksUpTo(l, output, pos.input_number);
 }
 
 }  // namespace etiquem

@@ -1,11 +1,17 @@
 // Longest-match selection and emission.
 //
-// When an attempt ends, LongestStretchEnd picks the furthest position the
-// attempt stepped that holds a reading (analyses before unknown-word readings,
-// the attempt's first position as the last resort), and Emit writes that one
-// position: its analysis, its unknown-word reading, or its own byte, then
-// every waiting superblank whose marker lies in the stretch just written, in
-// input order, so blocks of formatting come out in their places.
+// When an attempt ends, LongestStretch picks the furthest character the
+// attempt stepped that holds a reading (analyses before unknown-word
+// readings, the attempt's first character as the last resort), and
+// RenderStretch gives the bytes that stretch writes: its analysis, its
+// unknown-word reading, or its own byte. Then every waiting superblank whose
+// marker lies in the stretch just written follows, in input order, so blocks
+// of formatting come out in their places.
+//
+// A dictionary may ask for unknown words to be read whole
+// (Automaton::whole_words): then an unknown-word reading competes with the
+// analyses on length, and a known word at the start of an unknown one no
+// longer cuts it.
 
 #ifndef ETIQUEM_ENGINE_EMISSION_H_
 #define ETIQUEM_ENGINE_EMISSION_H_
@@ -14,7 +20,7 @@
 
 #include "engine/acceptance.h"
 #include "engine/live_states.h"
-#include "engine/output_buffer.h"
+#include "engine/output.h"
 #include "engine/reader.h"
 
 namespace etiquem {
@@ -27,30 +33,24 @@ struct RecordSources {
   const char* surface = nullptr;
 };
 
-// The position (1 to 256) of the stretch's last character, for an attempt
-// whose first character has entry index `start` and that stepped `steps`
-// characters (at least 1). Only the stepped positions count, whatever their
-// place in the ring.
-int LongestStretchEnd(const Reader& l, int start, int steps);
+// The characters of the stretch to write (1 to `steps`), for an attempt
+// that stepped `steps` characters (at least 1). Only the attempt's own
+// records count.
+int LongestStretch(const AttemptRecords& records, int steps, bool whole_words);
 
-// Appends to `text` the bytes that position `p` writes (its reading, with
-// its surface form and "/" when `surface_forms` is 1, or its own byte); returns
-// whether they come from an unknown-word record.
-bool RenderPosition(const Reader& l, const RecordSources& sources,
-                    int surface_forms, int p, std::string& text);
+// Appends to `text` the bytes that a stretch ending at ring entry `last`,
+// with the records `record` of its last character, writes: its reading,
+// with its surface form and "/" when `surface_forms`, or its own byte (a
+// superblank's marker writes nothing itself: its text follows). Returns
+// what the bytes are.
+PieceKind RenderStretch(const RingEntry& last, const StepRecord& record,
+                        const RecordSources& sources, bool surface_forms,
+                        std::string& text);
 
-// Writes, in input order, the waiting superblanks whose marker is at or
-// before input character number `input_number`.
-void WriteSuperblanksUpTo(Reader& l, OutputBuffer& output,
-                          uint64_t input_number);
-
-// Writes position `p` to `output` (with its surface form and "/" when
-// `surface_forms` is 1) and its pending superblanks. An unknown word written
-// from its `is_unknown` record also goes, as one line, to `unknown_output` when
-// `write_unknown` is 1.
-void Emit(Reader& l, const RecordSources& sources, OutputBuffer& output,
-          OutputBuffer* unknown_output, int surface_forms, int p,
-          int write_unknown);
+// Writes, in input order, the waiting superblanks whose marker's input
+// number is at most `input_number`; with `events`, each with its event.
+void WriteSuperblanksUpTo(Reader& reader, Output& output,
+                          uint64_t input_number, bool events);
 
 }  // namespace etiquem
 

@@ -4,19 +4,20 @@
 
 #include <string>
 
+#include "engine/failure.h"
+#include "engine/messages.h"
+
 namespace etiquem {
 
 namespace {
 
-[[noreturn]] void OutOfLiveStateMemory(LiveStates& v) {
-  Terminate(1, "Error: No queda memoria para crear nuevos estados vivos\n",
-            v.output, v.unknown_output);
+[[noreturn]] void OutOfLiveStateMemory(LiveStates&) {
+  FailAnalysis(messages::kStatusFailure, messages::kLiveStateLimit);
 }
 
-[[noreturn]] void MissingTarget(LiveStates& v, int32_t target) {
-  std::string m = "Error: L'estat dest\xed " + std::to_string(target) +
-                  " no existeix a l'automat (automat mal constru\xeft)\n";
-  Terminate(255, m, v.output, v.unknown_output);
+[[noreturn]] void MissingTarget(LiveStates&, int32_t target) {
+  FailAnalysis(messages::kStatusBadAutomaton,
+               messages::TargetOutOfRange(target));
 }
 
 // Appends to `list` one live state per move of `g`, from output `node`.

@@ -14,7 +14,7 @@
 //
 // Bounds: an output keeps at most 499 symbols (further symbols are dropped);
 // a set holds at most `max_states` states and an attempt at most `max_nodes`
-// output nodes; past either the program ends with the live-state memory
+// output nodes; past either the analysis fails with the live-state memory
 // message rather than take the machine's memory.
 
 #ifndef ETIQUEM_ENGINE_LIVE_STATES_H_
@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "engine/automaton.h"
-#include "engine/output_buffer.h"
 
 namespace etiquem {
 
@@ -49,9 +48,6 @@ struct LiveStates {
   std::vector<OutputNode> nodes;        // output arena; node 0 is the root
   size_t max_states = size_t(1) << 20;  // live states at once
   size_t max_nodes = size_t(1) << 22;   // output nodes per attempt
-  // Flushed before a fatal exit, so output already produced is not lost.
-  OutputBuffer* output = nullptr;
-  OutputBuffer* unknown_output = nullptr;
 };
 
 void InitLiveStates(LiveStates& v, const Automaton* t);

@@ -1,14 +1,16 @@
 // Analysis in pieces; see pieces.h.
 //
 // All coordination goes through one mutex and one condition variable: the
-// events (a piece started, a window handed over, a join, a run over, a piece
+// events (a piece started, a window handed over, a join, a run over, a chunk
 // written) come a few times per piece, so contention does not show.
 //
 // Deadlock freedom: a run waits only for the noted window of a later piece
 // whose run has started, and every run hands its window over before it
-// first waits (its window ends no later than its piece) or when it ends.
-// Workers wait for permission to start a piece only while the writer is
-// behind, and the writer waits only for a run that has started.
+// first waits (its window ends no later than its piece, and a run that
+// waits for its turn because it holds too much hands over what it noted so
+// far) or when it ends. Workers wait for permission to start a piece only
+// while the writer is behind, and the writer waits only for a run that has
+// started.
 
 #include "engine/pieces.h"
 
@@ -26,10 +28,6 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
-
-#include "engine/analysis.h"
-#include "engine/reader.h"
-#include "engine/scanner.h"
 
 namespace etiquem {
 
@@ -53,17 +51,20 @@ struct OutputChunk {
   std::string unknown_text;
 };
 
+// Chunks of the run being written that may wait for the writer.
+constexpr size_t kQueuedChunks = 2;
+
 }  // namespace
 
 struct Piece {
   uint64_t start = 0;  // input offsets [start, end)
   uint64_t end = 0;
   PieceStatus status = kFree;
-  // Set when an earlier run analyses this piece instead of its own run (which
-  // then stops at its next refill or cut).
+  // Set when an earlier run analyses this piece instead of its own run
+  // (which then stops at its next boundary or batch).
   std::atomic<bool> abandoned{false};
-  // Handed over by its run once it passes its window (or ends): every
-  // clean cut below `cuts_limit` is in `cuts`, in input order.
+  // Handed over by its run once it passes its window (or ends, or waits):
+  // every clean cut below `cuts_limit` is in `cuts`, in input order.
   bool cuts_ready = false;
   uint64_t cuts_limit = 0;
   std::vector<CleanCut> cuts;
@@ -76,22 +77,22 @@ struct Piece {
   uint64_t next = kNone;  // piece whose run goes on after the join; kNone
                           // when the run reached the end of the input
   CleanCut cut;           // the join, in that run's outputs
-  bool failed = false;    // the run stopped on a fatal error
-  PieceError error;
+  bool failed = false;    // the run stopped on a failure
+  Error error;
 };
 
 struct PieceCoordination {
   std::mutex mutex;
   std::condition_variable cv;
-  // Pieces first_piece, first_piece + 1, ...: created when first named, dropped
-  // once written past and their own run (if any) is over.
+  // Pieces first_piece, first_piece + 1, ...: created when first named,
+  // dropped once written past and their own run (if any) is over.
   std::deque<Piece> pieces;
   uint64_t first_piece = 0;
   uint64_t piece_count = 0;    // pieces in the input
   uint64_t next_to_start = 0;  // no piece below this one is left to start
   uint64_t being_written = 0;  // the piece whose run is being written
   bool closed = false;         // the writer is done; workers leave
-  // Buffers given back once written or dropped, for the next pieces and
+  // Buffers given back once written or dropped, for the next chunks and
   // windows: after the first pieces nothing is allocated per piece, and the
   // allocator is left no room to fragment.
   std::vector<std::string> free_texts;
@@ -101,21 +102,46 @@ struct PieceCoordination {
   int fd = 0;
   int64_t origin = 0;       // file offset of input offset 0
   uint64_t input_size = 0;  // input bytes when the run began
-  AnalysisOptions options;
+  Options options;
   PieceParameters parameters;
 };
 
 namespace {
+
+// What a worker knows of the run it is doing.
+struct PieceRun {
+  Piece* own_piece = nullptr;   // the piece the run started at
+  uint64_t index = 0;           // its number
+  uint64_t last_piece = 0;      // the last piece the run covers
+  uint64_t end = 0;             // input offset where `last_piece` ends
+  uint64_t window_limit = 0;    // cuts below this offset are noted
+  bool published = true;        // the noted cuts were handed over
+  bool joined = false;          // the run joined the next piece's run
+  bool gave_up = false;         // its piece was taken over: stop
+  uint64_t output_handed_over = 0;  // bytes of each output given the writer
+  uint64_t unknown_handed_over = 0;
+  std::vector<CleanCut> cuts;   // cuts noted so far
+  std::string held_output;      // output delivered, not yet handed over
+  std::string held_unknown;
+};
+
+// What a worker keeps from one run to the next: the analysis with its
+// memory of attempts, which stays warm.
+struct Worker {
+  PieceCoordination* coordination = nullptr;
+  std::unique_ptr<Analyser> analyser;
+  PieceRun run;
+};
 
 // Piece `i`, created if need be. Under the lock; i >= c.first_piece (pieces
 // below were written past and dropped).
 Piece& PieceAt(PieceCoordination& c, uint64_t i) {
   while (c.first_piece + c.pieces.size() <= i) {
     const uint64_t j = c.first_piece + c.pieces.size();
-    Piece& r = c.pieces.emplace_back();
-    r.start = j * c.parameters.piece_bytes;
-    r.end = j + 1 == c.piece_count ? c.input_size
-                                   : (j + 1) * c.parameters.piece_bytes;
+    Piece& piece = c.pieces.emplace_back();
+    piece.start = j * c.parameters.piece_bytes;
+    piece.end = j + 1 == c.piece_count ? c.input_size
+                                       : (j + 1) * c.parameters.piece_bytes;
   }
   return c.pieces[i - c.first_piece];
 }
@@ -139,7 +165,8 @@ void TakeEmptyBuffer(PieceCoordination& c, std::string& text) {
   c.free_texts.pop_back();
 }
 
-// Hands the noted cuts over. Under the lock.
+// Hands the noted cuts over: every clean cut below `limit` is among them.
+// Under the lock.
 void Publish(PieceCoordination& c, PieceRun& w, uint64_t limit) {
   w.own_piece->cuts.swap(w.cuts);
   w.cuts.clear();
@@ -153,126 +180,222 @@ void Publish(PieceCoordination& c, PieceRun& w, uint64_t limit) {
   c.cv.notify_all();
 }
 
-// Hands what the run has written so far to the writer. Under the lock.
+// Hands what the run holds to the writer. Under the lock.
 void HandOver(PieceCoordination& c, PieceRun& w) {
-  OutputChunk& p = w.own_piece->chunks.emplace_back();
-  p.output_offset = w.output_handed_over;
-  p.unknown_offset = w.unknown_handed_over;
-  p.output_text.swap(w.output->pending);
-  p.unknown_text.swap(w.unknown_output->pending);
-  w.output_handed_over += p.output_text.size();
-  w.unknown_handed_over += p.unknown_text.size();
-  TakeEmptyBuffer(c, w.output->pending);
-  if (!p.unknown_text.empty()) TakeEmptyBuffer(c, w.unknown_output->pending);
+  OutputChunk& chunk = w.own_piece->chunks.emplace_back();
+  chunk.output_offset = w.output_handed_over;
+  chunk.unknown_offset = w.unknown_handed_over;
+  chunk.output_text.swap(w.held_output);
+  chunk.unknown_text.swap(w.held_unknown);
+  w.output_handed_over += chunk.output_text.size();
+  w.unknown_handed_over += chunk.unknown_text.size();
+  TakeEmptyBuffer(c, w.held_output);
+  if (!chunk.unknown_text.empty()) TakeEmptyBuffer(c, w.held_unknown);
   c.cv.notify_all();
 }
 
-// What a worker keeps from one run to the next: reader, scanner, outputs
-// and the analysis with its memory of attempts, which stays warm.
-struct Worker {
-  Scanner scanner;
-  Reader reader;
-  OutputBuffer output;
-  OutputBuffer unknown_output;
-  std::unique_ptr<Analysis> analysis;
-  PieceRun run;
-};
+// The run holds more than its bound: hand its output to the writer when it
+// is the run being written, else hand its cuts over as far as they go and
+// wait for its turn. False when the run's piece was taken over meanwhile.
+bool HandOverHeld(PieceCoordination& c, PieceRun& w) {
+  std::unique_lock<std::mutex> lock(c.mutex);
+  // Every clean cut below the latest one noted is noted.
+  if (!w.published)
+    Publish(c, w, std::min(w.window_limit, w.cuts.back().offset + 1));
+  c.cv.wait(lock, [&] {
+    return c.being_written == w.index || w.own_piece->abandoned.load();
+  });
+  if (w.own_piece->abandoned.load()) return false;
+  HandOver(c, w);
+  c.cv.wait(lock, [&] {
+    return w.own_piece->chunks.size() <= kQueuedChunks ||
+           w.own_piece->abandoned.load() || c.closed;
+  });
+  return !w.own_piece->abandoned.load() && !c.closed;
+}
 
-void PrepareAnalysis(PieceCoordination& c, Worker& worker) {
-  worker.analysis = std::make_unique<Analysis>();
+// The sink of a worker's analysis: holds the run's output.
+bool HoldBatch(void* context, const Batch& batch) {
+  Worker& worker = *static_cast<Worker*>(context);
+  PieceRun& w = worker.run;
+  if (w.own_piece->abandoned.load(std::memory_order_relaxed)) {
+    w.gave_up = true;
+    return false;
+  }
+  w.held_output.append(batch.output);
+  w.held_unknown.append(batch.unknown_words);
+  if (w.held_output.size() + w.held_unknown.size() <
+      worker.coordination->parameters.held_bytes)
+    return true;
+  if (HandOverHeld(*worker.coordination, w)) return true;
+  w.gave_up = true;
+  return false;
+}
+
+void PrepareAnalyser(PieceCoordination& c, Worker& worker) {
+  worker.analyser = std::make_unique<Analyser>();
   // The workers share the sequential loop's budget for the memory of
   // attempts, so the program's peak memory does not grow with their number.
-  AttemptMemory& m = worker.analysis->memory;
+  AttemptMemory& m = worker.analyser->memory;
   const size_t parts = size_t(std::max(c.parameters.threads, 1));
   m.max_nodes = std::max<size_t>(m.max_nodes / parts, 1 << 12);
   m.max_text_bytes = std::max<size_t>(m.max_text_bytes / parts, 1 << 16);
-  InitAnalysis(*worker.analysis, c.automaton, &worker.reader, &worker.output,
-               c.options.unknown_file == 1 ? &worker.unknown_output : nullptr);
+}
+
+// What the run does at a boundary at or past the end of what it covers.
+enum class Continue : uint8_t {
+  kSeek,       // look for a join at the next boundary
+  kToEnd,      // go on to the end of what the run now covers
+  kStop,       // joined, or given up
+};
+
+// The run has reached a boundary at or past the end of the pieces it
+// covers: join the next piece's run there if that run noted the same clean
+// cut; take the next piece over if it has no run of its own or the join
+// cannot be.
+Continue JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analyser& an,
+                        const Step& step) {
+  std::unique_lock<std::mutex> lock(c.mutex);
+  for (;;) {
+    if (w.own_piece->abandoned.load()) return Continue::kStop;
+    const uint64_t i = w.last_piece + 1;
+    if (i >= c.piece_count) {
+      w.end = kNone;
+      return Continue::kToEnd;
+    }
+    Piece& next = PieceAt(c, i);
+    if (next.status == kOwnRun && !next.abandoned.load()) {
+      if (!next.cuts_ready) {
+        c.cv.wait(lock);
+        continue;
+      }
+      if (step.offset < next.cuts_limit) {
+        if (!step.clean) return Continue::kSeek;
+        auto it = std::lower_bound(
+            next.cuts.begin(), next.cuts.end(), step.offset,
+            [](const CleanCut& a, uint64_t offset) { return a.offset < offset; });
+        if (it == next.cuts.end() || it->offset != step.offset)
+          return Continue::kSeek;
+        Piece& own = *w.own_piece;
+        own.next = i;
+        own.cut = *it;
+        own.output_end = TextWritten(an.output);
+        own.unknown_end = UnknownWritten(an.output);
+        w.joined = true;
+        return Continue::kStop;
+      }
+    }
+    // The run takes piece i over. Only the run being written may, so that
+    // what a run holds stays about one piece's output: the others wait
+    // (the run being written never waits for them).
+    if (c.being_written != w.index) {
+      c.cv.wait(lock);
+      continue;
+    }
+    // Past its window without meeting a cut of it: give that run up.
+    if (next.status == kOwnRun) next.abandoned.store(true);
+    if (next.status == kFree) next.status = kCovered;
+    HandOver(c, w);
+    w.last_piece = i;
+    w.end = next.end;
+    if (step.offset < w.end) return Continue::kToEnd;
+  }
 }
 
 // Runs piece `i` from its first byte, as if the input began there.
-void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& r) {
+void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
   PieceRun& w = worker.run;
   std::vector<CleanCut> cuts;
   cuts.swap(w.cuts);  // keeps its room
-  cuts.clear();
+  std::string held_output, held_unknown;
+  held_output.swap(w.held_output);
+  held_unknown.swap(w.held_unknown);
   w = PieceRun{};
   w.cuts.swap(cuts);
-  w.coordination = &c;
-  w.own_piece = &r;
+  w.cuts.clear();
+  w.held_output.swap(held_output);
+  w.held_output.clear();
+  w.held_unknown.swap(held_unknown);
+  w.held_unknown.clear();
+  w.own_piece = &piece;
   w.index = i;
   w.last_piece = i;
-  w.end = r.end;
-  w.output = &worker.output;
-  w.unknown_output = &worker.unknown_output;
+  w.end = i + 1 < c.piece_count ? piece.end : kNone;
+  Analyser& an = *worker.analyser;
+  Input input;
+  input.fd = c.fd;
+  input.file_offset = c.origin + int64_t(piece.start);
+  input.offset = piece.start;
+  StartAnalysis(an, c.automaton, c.options, input, HoldBatch, &worker);
+  an.output.threshold = c.parameters.batch_bytes;
+  Step step;
   if (i > 0) {
     // The run's start is a clean cut: nothing read, nothing waiting.
     w.published = false;
-    w.window_limit = std::min(r.start + c.parameters.window_bytes, r.end);
-    w.cuts.push_back(CleanCut{r.start, 0, 0});
-  }
-  InitScannerAt(worker.scanner, c.fd, c.origin + int64_t(r.start), r.start);
-  worker.scanner.abandoned = &r.abandoned;
-  worker.scanner.flush_before_read = &worker.output;
-  InitReader(worker.reader, &worker.scanner);
-  worker.output.pending.clear();
-  worker.unknown_output.pending.clear();
-  Analysis& analysis = *worker.analysis;
-  analysis.piece_run = &w;
-  analysis.stop = false;
-  analysis.watch_from = !w.published            ? 0
-                        : i + 1 < c.piece_count ? w.end
-                                                : kNone;
-  bool failed = false;
-  PieceError error;
-  try {
-    RunAnalysis(analysis, c.options.surface_forms, c.options.unknown_file,
-                c.options.apostrophe_blank, c.options.mark_unknown);
-  } catch (PieceError& err) {
-    failed = true;
-    error = std::move(err);
-  }
-  std::lock_guard<std::mutex> lk(c.mutex);
-  if (!w.published) {
-    // Cuts after a failure were never reached.
-    const uint64_t limit =
-        failed ? std::min(w.window_limit, w.cuts.back().offset + 1)
-               : w.window_limit;
-    Publish(c, w, limit);
-  }
-  if (r.abandoned.load()) {
-    worker.output.pending.clear();
-    worker.unknown_output.pending.clear();
-    for (OutputChunk& p : r.chunks) {
-      GiveBack(c, p.output_text);
-      GiveBack(c, p.unknown_text);
+    w.window_limit = std::min(piece.start + c.parameters.window_bytes,
+                              piece.end);
+    w.cuts.push_back(CleanCut{piece.start, 0, 0});
+    step = NoteCleanCuts(an, w.window_limit, w.cuts);
+    if (!w.published) {
+      std::lock_guard<std::mutex> lock(c.mutex);
+      // After a failure, cuts past the last boundary were never reached.
+      Publish(c, w, step.reached != Reached::kError
+                        ? w.window_limit
+                        : std::min(w.window_limit, w.cuts.back().offset + 1));
     }
-    r.chunks.clear();
+  } else {
+    step = AdvanceAnalysis(an, w.end);
+  }
+  while (step.reached == Reached::kBoundary) {
+    if (step.offset < w.end) {
+      step = AdvanceAnalysis(an, w.end);
+      continue;
+    }
+    const Continue next = JoinOrTakeOver(c, w, an, step);
+    if (next == Continue::kStop) break;
+    step = AdvanceAnalysis(an, next == Continue::kSeek ? 0 : w.end);
+  }
+  // What the analysis still holds belongs to the run up to its join.
+  if (step.reached == Reached::kBoundary) {
+    try {
+      Deliver(an.output);
+    } catch (const AnalysisStopped&) {
+      w.gave_up = true;
+    }
+  }
+  std::lock_guard<std::mutex> lock(c.mutex);
+  if (!w.published) Publish(c, w, w.window_limit);
+  const bool failed = step.reached == Reached::kError;
+  if (piece.abandoned.load() || w.gave_up) {
+    for (OutputChunk& chunk : piece.chunks) {
+      GiveBack(c, chunk.output_text);
+      GiveBack(c, chunk.unknown_text);
+    }
+    piece.chunks.clear();
   } else {
     HandOver(c, w);
     if (!w.joined || failed) {
-      r.output_end = w.output_handed_over;
-      r.unknown_end = w.unknown_handed_over;
+      piece.output_end = w.output_handed_over;
+      piece.unknown_end = w.unknown_handed_over;
     }
-    r.failed = failed;
-    r.error = std::move(error);
+    piece.failed = failed;
+    if (failed) piece.error = an.error;
   }
-  r.finished = true;
+  piece.finished = true;
   c.cv.notify_all();
   // A failure may leave the walk half done: start the next run afresh.
-  if (failed) PrepareAnalysis(c, worker);
+  if (failed) PrepareAnalyser(c, worker);
 }
 
 void WorkerLoop(PieceCoordination& c) {
   Worker worker;
-  HoldInMemory(worker.output);
-  HoldInMemory(worker.unknown_output);
-  PrepareAnalysis(c, worker);
+  worker.coordination = &c;
+  PrepareAnalyser(c, worker);
   for (;;) {
-    Piece* r = nullptr;
+    Piece* piece = nullptr;
     uint64_t i = 0;
     {
-      std::unique_lock<std::mutex> lk(c.mutex);
+      std::unique_lock<std::mutex> lock(c.mutex);
       for (;;) {
         if (c.closed) return;
         c.next_to_start = std::max(c.next_to_start, c.first_piece);
@@ -282,123 +405,71 @@ void WorkerLoop(PieceCoordination& c) {
         if (c.next_to_start >= c.piece_count) return;
         if (c.next_to_start <= c.being_written + c.parameters.pieces_ahead)
           break;
-        c.cv.wait(lk);
+        c.cv.wait(lock);
       }
       i = c.next_to_start++;
-      r = &PieceAt(c, i);
-      r->status = kOwnRun;
+      piece = &PieceAt(c, i);
+      piece->status = kOwnRun;
     }
-    RunPiece(c, worker, i, *r);
+    RunPiece(c, worker, i, *piece);
   }
 }
 
-// The run has reached a cut at or past the end of the pieces it covers:
-// join the next piece's run there if that run noted the same clean cut; take
-// the next piece over if it has no run of its own or the join cannot be.
-void JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analysis& analysis,
-                    const NextAttemptCut& cut) {
-  std::unique_lock<std::mutex> lk(c.mutex);
-  for (;;) {
-    if (w.own_piece->abandoned.load()) {
-      analysis.stop = true;
-      return;
-    }
-    const uint64_t i = w.last_piece + 1;
-    if (i >= c.piece_count) {
-      analysis.watch_from = kNone;
-      return;
-    }
-    Piece& next_piece = PieceAt(c, i);
-    if (next_piece.status == kOwnRun && !next_piece.abandoned.load()) {
-      if (!next_piece.cuts_ready) {
-        c.cv.wait(lk);
-        continue;
-      }
-      if (cut.offset < next_piece.cuts_limit) {
-        if (!cut.clean) return;
-        auto it = std::lower_bound(
-            next_piece.cuts.begin(), next_piece.cuts.end(), cut.offset,
-            [](const CleanCut& a, uint64_t x) { return a.offset < x; });
-        if (it == next_piece.cuts.end() || it->offset != cut.offset) return;
-        Piece& r = *w.own_piece;
-        r.next = i;
-        r.cut = *it;
-        r.output_end = w.output_handed_over + w.output->pending.size();
-        r.unknown_end =
-            w.unknown_handed_over + w.unknown_output->pending.size();
-        w.joined = true;
-        analysis.stop = true;
-        return;
-      }
-    }
-    // The run takes piece i over. Only the run being written may, so that
-    // what a run holds stays about one piece's output: the others wait
-    // (the run being written never waits for them).
-    if (c.being_written != w.index) {
-      c.cv.wait(lk);
-      continue;
-    }
-    if (next_piece.status == kOwnRun && !next_piece.abandoned.load()) {
-      // Past its window without meeting a cut of it: give that run up.
-      next_piece.abandoned.store(true);
-    }
-    if (next_piece.status == kFree) next_piece.status = kCovered;
-    HandOver(c, w);
-    w.last_piece = i;
-    w.end = next_piece.end;
-    analysis.watch_from = w.end;
-    if (cut.offset < w.end) return;
-  }
+// Hands [begin, end) of a run's two outputs, given a chunk of them, to the
+// caller's sink. False when the sink refused it.
+bool WritePart(const OutputChunk& chunk, const CleanCut& from,
+               uint64_t output_end, uint64_t unknown_end, BatchSink sink,
+               void* sink_context) {
+  auto part = [](const std::string& text, uint64_t chunk_offset,
+                 uint64_t begin, uint64_t end) {
+    const uint64_t a = std::max(begin, chunk_offset);
+    const uint64_t b = std::min(end, chunk_offset + text.size());
+    return a < b ? std::string_view(text).substr(a - chunk_offset, b - a)
+                 : std::string_view();
+  };
+  Batch batch;
+  batch.output = part(chunk.output_text, chunk.output_offset,
+                      from.output_bytes, output_end);
+  batch.unknown_words = part(chunk.unknown_text, chunk.unknown_offset,
+                             from.unknown_bytes, unknown_end);
+  if (batch.output.empty() && batch.unknown_words.empty()) return true;
+  return sink(sink_context, batch);
 }
 
-// Writes [start, end) of one output of a run, given a piece of it that
-// starts at `piece`.
-void WritePart(OutputBuffer& s, const std::string& text, uint64_t piece,
-               uint64_t start, uint64_t end) {
-  const uint64_t a = std::max(start, piece);
-  const uint64_t b = std::min(end, piece + text.size());
-  if (a < b) WriteLarge(s, std::string_view(text).substr(a - piece, b - a));
-}
-
-// Writes the runs' outputs in input order, from piece 0's run along the
-// joins, one write per piece; reports a fatal error where the sequential
-// loop would have. Returns at the end of input.
-void Write(PieceCoordination& c, OutputBuffer& output,
-           OutputBuffer* unknown_output) {
+// Hands the runs' outputs to the sink in input order, from piece 0's run
+// along the joins; reports a failure where the sequential loop would have.
+Step WriteInOrder(PieceCoordination& c, BatchSink sink, void* sink_context,
+                  Error* error) {
   uint64_t i = 0;
   CleanCut from;  // where run i's output starts counting (the join)
-  std::unique_lock<std::mutex> lk(c.mutex);
+  uint64_t written = 0;
+  std::unique_lock<std::mutex> lock(c.mutex);
   for (;;) {
-    Piece& r = PieceAt(c, i);
-    c.cv.wait(lk, [&r] { return !r.chunks.empty() || r.finished; });
-    if (!r.chunks.empty()) {
-      OutputChunk p = std::move(r.chunks.front());
-      r.chunks.pop_front();
-      // Pieces handed over before the run ended lie before its join.
-      const bool end_known = r.finished && r.chunks.empty();
-      const uint64_t output_end = end_known ? r.output_end : kNone;
-      const uint64_t unknown_end = end_known ? r.unknown_end : kNone;
-      lk.unlock();
-      WritePart(output, p.output_text, p.output_offset, from.output_bytes,
-                output_end);
-      Flush(output);
-      if (unknown_output != nullptr) {
-        WritePart(*unknown_output, p.unknown_text, p.unknown_offset,
-                  from.unknown_bytes, unknown_end);
-        Flush(*unknown_output);
-      }
-      lk.lock();
-      GiveBack(c, p.output_text);
-      GiveBack(c, p.unknown_text);
+    Piece& piece = PieceAt(c, i);
+    c.cv.wait(lock, [&piece] { return !piece.chunks.empty() || piece.finished; });
+    if (!piece.chunks.empty()) {
+      OutputChunk chunk = std::move(piece.chunks.front());
+      piece.chunks.pop_front();
+      c.cv.notify_all();
+      // Chunks handed over before the run ended lie before its join.
+      const bool end_known = piece.finished && piece.chunks.empty();
+      const uint64_t output_end = end_known ? piece.output_end : kNone;
+      const uint64_t unknown_end = end_known ? piece.unknown_end : kNone;
+      lock.unlock();
+      const bool taken =
+          WritePart(chunk, from, output_end, unknown_end, sink, sink_context);
+      lock.lock();
+      GiveBack(c, chunk.output_text);
+      GiveBack(c, chunk.unknown_text);
+      if (!taken) return Step{Reached::kStopped, written, false};
       continue;
     }
     // The run is over and all of it written.
-    const uint64_t next = r.next;
-    const CleanCut cut = r.cut;
-    if (r.failed) {
-      const PieceError error = r.error;
-      lk.unlock();
-      Terminate(error.status, error.message, &output, unknown_output);
+    const uint64_t next = piece.next;
+    const CleanCut cut = piece.cut;
+    if (piece.failed) {
+      *error = piece.error;
+      return Step{Reached::kError, piece.end, false};
     }
     c.being_written = next == kNone ? c.piece_count : next;
     while (!c.pieces.empty() && c.first_piece < c.being_written &&
@@ -410,9 +481,10 @@ void Write(PieceCoordination& c, OutputBuffer& output,
       ++c.first_piece;
     }
     c.cv.notify_all();
-    if (next == kNone) return;
+    if (next == kNone) return Step{Reached::kEnd, c.input_size, false};
     i = next;
     from = cut;
+    written = cut.offset;
   }
 }
 
@@ -427,79 +499,69 @@ int Processors() {
 
 }  // namespace
 
-void NoteCut(PieceRun& w, Analysis& analysis, const NextAttemptCut& cut) {
-  PieceCoordination& c = *w.coordination;
-  if (w.own_piece->abandoned.load(std::memory_order_relaxed)) {
-    analysis.stop = true;
-    return;
+Step NoteCleanCuts(Analyser& analyser, uint64_t window_end,
+                   std::vector<CleanCut>& cuts) {
+  for (;;) {
+    const Step step = AdvanceAnalysis(analyser, 0);
+    if (step.reached != Reached::kBoundary || step.offset >= window_end)
+      return step;
+    if (step.clean)
+      cuts.push_back(CleanCut{step.offset, TextWritten(analyser.output),
+                              UnknownWritten(analyser.output)});
   }
-  if (!w.published) {
-    if (cut.offset < w.window_limit) {
-      if (cut.clean)
-        w.cuts.push_back(CleanCut{
-            cut.offset, w.output_handed_over + w.output->pending.size(),
-            w.unknown_handed_over + w.unknown_output->pending.size()});
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> lk(c.mutex);
-      Publish(c, w, w.window_limit);
-    }
-    analysis.watch_from = w.index + 1 < c.piece_count ? w.end : kNone;
-  }
-  if (cut.offset < w.end) return;
-  JoinOrTakeOver(c, w, analysis, cut);
 }
 
 int PieceThreads() { return std::min(Processors(), 4); }
 
-bool PiecesWorthwhile(int fd, const PieceParameters& p, int64_t& start,
-                      uint64_t& size) {
-  if (p.threads < 2 || p.piece_bytes == 0) return false;
+bool PiecesWorthwhile(int fd, const PieceParameters& parameters,
+                      int64_t& start, uint64_t& size) {
+  if (parameters.threads < 2 || parameters.piece_bytes == 0) return false;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const off_t current = lseek(fd, 0, SEEK_CUR);
-  if (current < 0 || st.st_size <= current) return false;
-  start = current;
-  size = uint64_t(st.st_size - current);
-  return size >= 2 * p.piece_bytes;
+  const off_t now = lseek(fd, 0, SEEK_CUR);
+  if (now < 0 || st.st_size <= now) return false;
+  start = now;
+  size = uint64_t(st.st_size - now);
+  return size >= 2 * parameters.piece_bytes;
 }
 
-bool AnalyseInPieces(const Automaton* t, int fd, int64_t start, uint64_t size,
-                     const AnalysisOptions& options, const PieceParameters& p,
-                     OutputBuffer& output, OutputBuffer* unknown_output) {
+Step AnalyseInPieces(const Automaton* automaton, const Options& options,
+                     int fd, int64_t start, uint64_t size,
+                     const PieceParameters& parameters, BatchSink sink,
+                     void* sink_context, Error* error, bool* started) {
   PieceCoordination c;
-  c.automaton = t;
+  c.automaton = automaton;
   c.fd = fd;
   c.origin = start;
   c.input_size = size;
   c.options = options;
-  c.parameters = p;
+  c.options.events = false;
+  c.parameters = parameters;
   if (c.parameters.piece_bytes == 0) c.parameters.piece_bytes = 1;
   c.parameters.pieces_ahead = std::max<uint64_t>(c.parameters.pieces_ahead, 2);
-  c.piece_count =
-      (size + c.parameters.piece_bytes - 1) / c.parameters.piece_bytes;
+  c.piece_count = (size + c.parameters.piece_bytes - 1) / c.parameters.piece_bytes;
   if (c.piece_count == 0) c.piece_count = 1;
   std::vector<std::thread> threads;
   try {
-    for (int i = 0; i < std::max(p.threads, 1); ++i)
+    for (int i = 0; i < std::max(parameters.threads, 1); ++i)
       threads.emplace_back([&c] { WorkerLoop(c); });
   } catch (const std::system_error&) {
     // One worker is enough (it takes every piece over in turn); none, and
     // the caller reads the input as a stream.
-    if (threads.empty()) return false;
   }
-  Write(c, output, unknown_output);
+  *started = !threads.empty();
+  if (threads.empty()) return Step{Reached::kError, 0, false};
+  const Step step = WriteInOrder(c, sink, sink_context, error);
   {
     // Runs still going are not used: stop them.
-    std::lock_guard<std::mutex> lk(c.mutex);
+    std::lock_guard<std::mutex> lock(c.mutex);
     c.closed = true;
-    for (Piece& r : c.pieces) r.abandoned.store(true);
+    for (Piece& piece : c.pieces) piece.abandoned.store(true);
     c.cv.notify_all();
   }
-  for (std::thread& f : threads) f.join();
+  for (std::thread& thread : threads) thread.join();
   lseek(fd, 0, SEEK_END);
-  return true;
+  return step;
 }
 
 }  // namespace etiquem

@@ -6,77 +6,47 @@
 
 namespace etiquem {
 
-namespace {
-
-void ClearRecords(RingEntry& p) {
-  p.acceptance = kNoAcceptance;
-  p.analysis.present = false;
-  p.unknown.present = false;
-}
-
-// Takes a token from the scanner and stores it at the write position.
-int TakeFresh(Reader& l, int& k) {
-  Scanner& e = *l.scanner;
+int NextFreshCharacter(Reader& reader, RingIndex& index) {
+  Scanner& scanner = *reader.scanner;
   // The token starts at the next byte to scan (a refill moves the block,
   // not this offset).
-  const uint64_t input_number = ScannerOffset(e) + 1;
-  int kind = NextToken(e);
-  RingEntry& p = l.ring[l.write_position - 1];
+  const uint64_t input_number = ScannerOffset(scanner) + 1;
+  const int kind = NextToken(scanner);
+  RingEntry& entry = reader.ring[reader.write_index];
   int code;
   if (kind == kTokenCharacter) {
-    p.kind = kCharacter;
-    p.byte = e.token.byte;
-    code = p.byte;
+    entry.kind = kCharacter;
+    entry.byte = scanner.token.byte;
+    code = entry.byte;
   } else if (kind == kTokenSuperblank) {
-    p.kind = kSuperblankMarker;
-    p.byte = 1;
+    entry.kind = kSuperblankMarker;
+    entry.byte = 1;
     code = kSuperblankCode;
-    l.pending_superblanks.push_back(PendingSuperblank{});
-    std::swap(l.pending_superblanks.back().text, e.token.text);
-    l.pending_superblanks.back().input_number = input_number;
-  } else if (kind == kTokenEnd) {
-    p.kind = kEndOfInputMark;
-    p.byte = 255;
-    code = kEndOfInput;
+    PendingSuperblank& superblank = reader.pending_superblanks.emplace_back();
+    std::swap(superblank.text, scanner.token.text);
+    superblank.input_number = input_number;
+    superblank.input_end = ScannerOffset(scanner);
   } else {
-    Terminate(255, "Error, entrada inesperada\n", e.flush_before_read);
+    assert(kind == kTokenEnd);
+    entry.kind = kEndOfInputMark;
+    entry.byte = 255;
+    code = kEndOfInput;
   }
-  ClearRecords(p);
-  p.input_number = input_number;
-  k = l.write_position - 1;
-  l.write_position = NextPosition(l.write_position);
-  RingEntry& after = l.ring[l.write_position - 1];
-  after.kind = kEmpty;
-  after.byte = 0;
-  ClearRecords(after);
-  l.read_fresh = true;
+  entry.input_number = input_number;
+  index = reader.write_index;
+  reader.write_index = RingAdd(reader.write_index, 1);
+  ClearWriteEntry(reader);
+  reader.read_fresh = true;
   return code;
 }
 
-}  // namespace
-
-void InitReader(Reader& l, Scanner* e) {
-  for (RingEntry& p : l.ring) {
-    p.byte = 0;
-    p.kind = kEmpty;
-    p.input_number = 0;
-    ClearRecords(p);
-  }
-  l.write_position = 1;
-  l.reread_position = 1;
-  l.read_fresh = true;
-  l.pending_superblanks.clear();
-  l.scanner = e;
-}
-
-int NextFreshCharacter(Reader& l, int& k) { return TakeFresh(l, k); }
-
-void WriteOldestSuperblank(Reader& l, OutputBuffer& s) {
-  if (l.pending_superblanks.empty()) return;
-  const std::string& text = l.pending_superblanks.front().text;
-  WriteLarge(s, text);
-  if (text.find("<![CDATA[.]]>") != std::string::npos) Flush(s);
-  l.pending_superblanks.pop_front();
+void InitReader(Reader& reader, Scanner* scanner) {
+  for (RingEntry& entry : reader.ring) entry = RingEntry{};
+  reader.write_index = 0;
+  reader.reread_index = 0;
+  reader.read_fresh = true;
+  reader.pending_superblanks.clear();
+  reader.scanner = scanner;
 }
 
 }  // namespace etiquem

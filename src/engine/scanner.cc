@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+
+#include "engine/failure.h"
+#include "engine/messages.h"
 
 namespace etiquem {
 
@@ -21,11 +25,7 @@ constexpr size_t kRetainedCapacity = 1 << 20;
 // every call after it, without reading again).
 bool Refill(Scanner& e) {
   if (e.at_end) return false;
-  if (e.abandoned && e.abandoned->load(std::memory_order_relaxed)) {
-    e.at_end = true;
-    return false;
-  }
-  if (e.flush_before_read) Flush(*e.flush_before_read);
+  if (e.flush_before_read) Deliver(*e.flush_before_read);
   if (e.next > 0) {
     std::memmove(e.block.data(), e.block.data() + e.next, e.end - e.next);
     e.end -= e.next;
@@ -35,17 +35,21 @@ bool Refill(Scanner& e) {
   for (;;) {
     char* free_start = e.block.data() + e.end;
     const size_t room = e.block.size() - e.end;
-    ssize_t r = e.file_offset >= 0
-                    ? pread(e.fd, free_start, room, e.file_offset)
-                    : read(e.fd, free_start, room);
+    ssize_t r;
+    if (e.fd < 0) {
+      // Bytes in memory, read as a descriptor would give them.
+      r = ssize_t(std::min(room, e.memory.size()));
+      std::memcpy(free_start, e.memory.data(), size_t(r));
+      e.memory.remove_prefix(size_t(r));
+    } else if (e.file_offset >= 0) {
+      r = pread(e.fd, free_start, room, e.file_offset);
+    } else {
+      r = read(e.fd, free_start, room);
+    }
     ++e.read_calls;
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      std::string m = "Error: No se pudo leer la entrada: ";
-      m += strerror(errno);
-      m += "\n";
-      Terminate(2, m, e.flush_before_read);
-    }
+    if (r < 0)
+      FailAnalysis(messages::kStatusReadFailed, messages::ReadFailed(errno));
     if (r == 0) {
       e.at_end = true;
       return false;
@@ -104,23 +108,18 @@ int PendingSuperblank(Scanner& e) {
 
 }  // namespace
 
-void InitScanner(Scanner& e, int fd, size_t size) {
-  e = Scanner{};
-  e.fd = fd;
+void InitScanner(Scanner& e, const Input& input, size_t block_size) {
   // Room for a block plus an opener that straddles two reads.
-  e.block.assign(size < kOpenerLength * 2 ? kOpenerLength * 2 : size, 0);
-}
-
-void InitScannerAt(Scanner& e, int fd, int64_t file_offset, uint64_t start) {
+  block_size = std::max(block_size, kOpenerLength * 2);
   std::vector<char> block;
-  block.swap(e.block);
-  const size_t size = size_t(1) << 16;
-  if (block.size() != size) block.assign(size, 0);
+  block.swap(e.block);  // kept from an earlier input
+  if (block.size() != block_size) block.assign(block_size, 0);
   e = Scanner{};
-  e.fd = fd;
   e.block.swap(block);
-  e.file_offset = file_offset;
-  e.block_offset = start;
+  e.fd = input.fd;
+  e.memory = input.fd < 0 ? input.bytes : std::string_view();
+  e.file_offset = input.fd < 0 ? -1 : input.file_offset;
+  e.block_offset = input.offset;
 }
 
 void ClearToken(Scanner& e) {

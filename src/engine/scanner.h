@@ -14,13 +14,13 @@
 #ifndef ETIQUEM_ENGINE_SCANNER_H_
 #define ETIQUEM_ENGINE_SCANNER_H_
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "engine/output_buffer.h"
+#include "engine/output.h"
 
 namespace etiquem {
 
@@ -40,31 +40,26 @@ struct ScannedToken {
 };
 
 struct Scanner {
-  int fd = 0;               // input descriptor
+  int fd = 0;               // input descriptor; -1: the bytes of `memory`
+  std::string_view memory;  // input in memory not yet read into `block`
   std::vector<char> block;  // input block; [next, end) not yet scanned
   size_t next = 0;
   size_t end = 0;
   uint64_t block_offset = 0;  // input bytes before block[0]
   int64_t file_offset = -1;   // >= 0: read with pread(2) from this
                               // file offset instead of read(2)
-  // When set and true, the input ends at the next refill: a worker whose
-  // stretch of the input was given up stops there.
-  const std::atomic<bool>* abandoned = nullptr;
   bool at_end = false;                        // a read returned end of input
   int state = kInText;                        // kInText or kInSuperblank
   std::string superblank_text;                // superblank being gathered
   ScannedToken token;                         // last token delivered
-  OutputBuffer* flush_before_read = nullptr;  // flushed before every read
+  Output* flush_before_read = nullptr;  // handed over before every read
   uint64_t read_calls = 0;  // read(2) calls made, for measurements
 };
 
-// Prepares `e` to read from `fd` with blocks of `size` bytes.
-void InitScanner(Scanner& e, int fd, size_t size = 1 << 16);
-
-// Prepares `e`, reusing its block, to read a regular file `fd` in blocks of
-// 64 KiB with pread(2) from file offset `file_offset`, which is input
-// offset `start` (the input began at file offset file_offset - start).
-void InitScannerAt(Scanner& e, int fd, int64_t file_offset, uint64_t start);
+// Prepares `e` to read `input` in blocks of `block_size` bytes, reusing its
+// block when it has one of that size.
+void InitScanner(Scanner& e, const Input& input,
+                 size_t block_size = size_t(1) << 16);
 
 // Input offset of the next byte to scan.
 inline uint64_t ScannerOffset(const Scanner& e) {
@@ -77,8 +72,8 @@ void ClearToken(Scanner& e);
 int NextTokenSlow(Scanner& e);
 
 // Delivers the next token: kTokenCharacter, kTokenSuperblank or kTokenEnd
-// (repeated on every call after the end). A read error ends the program with
-// status 2.
+// (repeated on every call after the end). A read error is an
+// AnalysisFailure with status 2.
 inline int NextToken(Scanner& e) {
   // Fast path: a plain byte already in the buffer.
   if (e.next < e.end && e.state == kInText && e.block[e.next] != '<') {

@@ -1,0 +1,203 @@
+// The public interface of the etiquem engine: load a dictionary once, then
+// analyse running text with it, on as many threads as you like.
+//
+// An analysis cuts the text into words as it reads, looks each stretch up in
+// the dictionary (a letter transducer) by greedy longest match, and writes
+// the text back with every recognised stretch replaced by its readings. The
+// engine never exits, never prints and never throws: every failure comes
+// back as an Error value whose message and status are the ones the etiquem
+// program shows and ends with.
+//
+// What is written comes out in batches (see Batch): the annotated bytes, the
+// unknown-word lines, and, when asked for, one event per written piece with
+// its input offsets and its readings as symbols. A batch is handed to the
+// caller's sink before the engine may wait for more input, when its buffers
+// pass a bound, and at the end; so memory stays bounded and output keeps
+// pace with input in a pipe.
+//
+//   etiquem::Error error;
+//   auto dictionary = etiquem::Dictionary::Load("ca.bin", &error);
+//   if (!dictionary) { report(error.message); return error.status; }
+//   std::string annotated;
+//   error = etiquem::AnnotateBytes(*dictionary, {}, "L'home va a casa.\n",
+//                                  &annotated);
+
+#ifndef ETIQUEM_ETIQUEM_H_
+#define ETIQUEM_ETIQUEM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace etiquem {
+
+// A failure. `status` is 0 when nothing failed, else the exit status the
+// etiquem program gives for it: 1 (files, writing, memory, the live-state
+// limit), 2 (reading the input) or 255 (a missing or broken dictionary).
+// `message` is one line ending in '\n', byte for byte what the program
+// writes on standard error.
+struct Error {
+  int status = 0;
+  std::string message;
+  bool failed() const { return status != 0; }
+};
+
+struct Automaton;  // the loaded transducer (engine/automaton.h)
+
+// A loaded dictionary: immutable, shared by any number of analyses on any
+// number of threads.
+class Dictionary {
+ public:
+  // Loads an automaton file. On failure returns null and fills `error`.
+  static std::shared_ptr<const Dictionary> Load(const std::string& path,
+                                                Error* error);
+  // The same from the bytes of a file; `name` names it in messages.
+  static std::shared_ptr<const Dictionary> FromBytes(const std::string& name,
+                                                     std::string_view bytes,
+                                                     Error* error);
+  ~Dictionary();
+  const Automaton& automaton() const { return *automaton_; }
+  // The name of tag symbol `symbol` (>= kFirstTagSymbol), or null.
+  const std::string* TagName(int32_t symbol) const;
+
+ private:
+  Dictionary();
+  std::unique_ptr<Automaton> automaton_;
+};
+
+// Output symbols of a reading below this are characters (Latin-1 codes),
+// from it on tags.
+constexpr int32_t kFirstTagSymbol = 258;
+
+// What an analysis writes, as the options of the etiquem program.
+struct Options {
+  bool surface_forms = false;     // -s: "form/" before each reading
+  bool mark_unknown = false;      // -m: unknown words as <d>...</d>
+  bool apostrophe_blank = false;  // -a: a blank after an apostrophe form
+  bool unknown_words = false;     // -d: collect each unknown word as a line
+  bool events = false;            // also describe each written piece
+};
+
+// What a written piece of the output is.
+enum class PieceKind : uint8_t {
+  kReading,      // a recognised stretch, written as its readings
+  kUnknownWord,  // a stretch the dictionary reads as unknown
+  kCharacter,    // a character written as it came
+  kSuperblank,   // a block of formatting, written as it came
+};
+
+// One part of a reading: a complete analysis, or one piece of a compound
+// reading. Its output symbols are Batch::symbols[first_symbol,
+// first_symbol + symbol_count), case not yet restored: `first_upper` and
+// `latest_upper` say how (see RenderReadingPart).
+struct ReadingPart {
+  uint32_t first_symbol = 0;
+  uint32_t symbol_count = 0;
+  bool piece = false;         // a piece of a compound reading
+  bool first_upper = false;   // the stretch's first character is a capital
+  bool latest_upper = false;  // its last character is
+};
+
+// One written piece. Input offsets count bytes from the start of the input
+// as the caller numbers it (Input::offset); the written bytes are
+// Batch::output[output_begin, output_end).
+struct Event {
+  PieceKind kind = PieceKind::kCharacter;
+  uint64_t input_begin = 0;
+  uint64_t input_end = 0;
+  uint32_t output_begin = 0;
+  uint32_t output_end = 0;
+  uint32_t first_part = 0;  // kReading: Batch::parts[first_part, +part_count)
+  uint32_t part_count = 0;
+};
+
+// What an analysis wrote since the previous batch.
+struct Batch {
+  std::string_view output;         // the annotated text
+  uint64_t output_offset = 0;      // bytes of it written before this batch
+  std::string_view unknown_words;  // whole lines, with Options::unknown_words
+  std::span<const Event> events;   // with Options::events
+  std::span<const ReadingPart> parts;
+  std::span<const int32_t> symbols;
+};
+
+// Receives batches. Returning false stops the analysis, which then ends
+// with the error the sink stored through `context` (a write that failed).
+using BatchSink = bool (*)(void* context, const Batch& batch);
+
+// Where the text comes from. `fd` >= 0: a descriptor, read with read(2), or
+// with pread(2) from `file_offset` when that is >= 0; otherwise the bytes
+// `bytes`. `offset` is the input offset of the first byte.
+struct Input {
+  int fd = -1;
+  int64_t file_offset = -1;
+  std::string_view bytes;
+  uint64_t offset = 0;
+};
+
+struct Analyser;  // engine/analysis.h
+
+// What Advance reached.
+enum class Reached : uint8_t {
+  kBoundary,  // the start of an attempt at or past the limit
+  kEnd,       // the end of the input: everything is handed over
+  kStopped,   // the sink refused a batch
+  kError,     // a failure; see Analysis::error()
+};
+
+struct Step {
+  Reached reached = Reached::kEnd;
+  uint64_t offset = 0;  // kBoundary: input offset where the next attempt starts
+  bool clean = false;   // kBoundary: what is written from here depends only
+                        // on the input from `offset` (a clean cut)
+};
+
+// One analysis of one input: not shared between threads (make one per
+// thread; they may share the Dictionary).
+class Analysis {
+ public:
+  Analysis(std::shared_ptr<const Dictionary> dictionary, const Options& options,
+           const Input& input, BatchSink sink, void* sink_context);
+  ~Analysis();
+  Analysis(const Analysis&) = delete;
+  Analysis& operator=(const Analysis&) = delete;
+
+  // Analyses until the next attempt starts at input offset `limit` or
+  // later, the input ends, or something fails. Advance(0) stops at every
+  // attempt boundary; Advance(UINT64_MAX) runs to the end.
+  Step Advance(uint64_t limit);
+  const Error& error() const;
+
+ private:
+  std::shared_ptr<const Dictionary> dictionary_;
+  std::unique_ptr<Analyser> analyser_;
+};
+
+// Analyses everything readable from descriptor `fd` and hands it to `sink`.
+// A regular file with room for it is analysed in pieces on several threads
+// (`threads`; 0: one per processor, at most four), with the same bytes out
+// as one thread; anything else is read as it comes, so that output keeps
+// pace with input. Returns kEnd, kStopped, or kError with `error` set.
+Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
+                       int fd, BatchSink sink, void* sink_context,
+                       Error* error, int threads = 0);
+
+// Analyses all of `text` and appends the annotated bytes to `output` (and
+// the unknown-word lines to `unknown_words` when not null).
+Error AnnotateBytes(const Dictionary& dictionary, const Options& options,
+                    std::string_view text, std::string* output,
+                    std::string* unknown_words = nullptr);
+
+// Renders one reading part as the program writes it: characters with the
+// stretch's capitals restored, tags as "&name;"; a complete analysis ends in
+// "/". Appends to `text`.
+void RenderReadingPart(const Dictionary& dictionary, const Batch& batch,
+                       const ReadingPart& part, std::string* text);
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_ETIQUEM_H_

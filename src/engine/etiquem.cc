@@ -1,0 +1,150 @@
+// The public interface over the engine's parts; see include/etiquem/etiquem.h.
+
+#include "etiquem/etiquem.h"
+
+#include <new>
+
+#include "engine/analysis.h"
+#include "engine/automaton.h"
+#include "engine/messages.h"
+#include "engine/pieces.h"
+#include "engine/reading_text.h"
+
+namespace etiquem {
+
+Dictionary::Dictionary() : automaton_(std::make_unique<Automaton>()) {}
+Dictionary::~Dictionary() = default;
+
+std::shared_ptr<const Dictionary> Dictionary::Load(const std::string& path,
+                                                   Error* error) {
+  try {
+    std::shared_ptr<Dictionary> dictionary(new Dictionary());
+    int status = 0;
+    if (!LoadAutomatonFile(*dictionary->automaton_, path.c_str(),
+                           error->message, status)) {
+      error->status = status;
+      return nullptr;
+    }
+    return dictionary;
+  } catch (const std::bad_alloc&) {
+    *error = Error{messages::kStatusBadAutomaton, messages::kNoMemoryForStates};
+    return nullptr;
+  }
+}
+
+std::shared_ptr<const Dictionary> Dictionary::FromBytes(
+    const std::string& name, std::string_view bytes, Error* error) {
+  try {
+    std::shared_ptr<Dictionary> dictionary(new Dictionary());
+    if (!LoadAutomatonFromBytes(
+            *dictionary->automaton_, name.c_str(),
+            reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+            error->message)) {
+      error->status = messages::kStatusBadAutomaton;
+      return nullptr;
+    }
+    return dictionary;
+  } catch (const std::bad_alloc&) {
+    *error = Error{messages::kStatusBadAutomaton, messages::kNoMemoryForStates};
+    return nullptr;
+  }
+}
+
+const std::string* Dictionary::TagName(int32_t symbol) const {
+  return NameOfSymbol(*automaton_, symbol);
+}
+
+Analysis::Analysis(std::shared_ptr<const Dictionary> dictionary,
+                   const Options& options, const Input& input, BatchSink sink,
+                   void* sink_context)
+    : dictionary_(std::move(dictionary)),
+      analyser_(std::make_unique<Analyser>()) {
+  StartAnalysis(*analyser_, &dictionary_->automaton(), options, input, sink,
+                sink_context);
+}
+
+Analysis::~Analysis() = default;
+
+Step Analysis::Advance(uint64_t limit) {
+  return AdvanceAnalysis(*analyser_, limit);
+}
+
+const Error& Analysis::error() const { return analyser_->error; }
+
+namespace {
+
+struct Collected {
+  std::string* output;
+  std::string* unknown_words;
+};
+
+bool Collect(void* context, const Batch& batch) {
+  Collected& c = *static_cast<Collected*>(context);
+  c.output->append(batch.output);
+  if (c.unknown_words != nullptr) c.unknown_words->append(batch.unknown_words);
+  return true;
+}
+
+}  // namespace
+
+Error AnnotateBytes(const Dictionary& dictionary, const Options& options,
+                    std::string_view text, std::string* output,
+                    std::string* unknown_words) {
+  Collected collected{output, unknown_words};
+  Input input;
+  input.bytes = text;
+  try {
+    auto analyser = std::make_unique<Analyser>();
+    StartAnalysis(*analyser, &dictionary.automaton(), options, input, Collect,
+                  &collected);
+    AdvanceAnalysis(*analyser, UINT64_MAX);
+    return analyser->error;
+  } catch (const std::bad_alloc&) {
+    return Error{messages::kStatusFailure, messages::kOutOfMemory};
+  }
+}
+
+Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
+                       int fd, BatchSink sink, void* sink_context,
+                       Error* error, int threads) {
+  try {
+    PieceParameters pieces;
+    pieces.threads = threads > 0 ? threads : PieceThreads();
+    int64_t start = 0;
+    uint64_t size = 0;
+    if (!options.events && PiecesWorthwhile(fd, pieces, start, size)) {
+      bool started = false;
+      const Step step =
+          AnalyseInPieces(&dictionary.automaton(), options, fd, start, size,
+                          pieces, sink, sink_context, error, &started);
+      if (started) return step;
+    }
+    auto analyser = std::make_unique<Analyser>();
+    Input input;
+    input.fd = fd;
+    StartAnalysis(*analyser, &dictionary.automaton(), options, input, sink,
+                  sink_context);
+    const Step step = AdvanceAnalysis(*analyser, UINT64_MAX);
+    *error = analyser->error;
+    return step;
+  } catch (const std::bad_alloc&) {
+    *error = Error{messages::kStatusFailure, messages::kOutOfMemory};
+    return Step{Reached::kError, 0, false};
+  }
+}
+
+void RenderReadingPart(const Dictionary& dictionary, const Batch& batch,
+                       const ReadingPart& part, std::string* text) {
+  const int32_t* symbols = batch.symbols.data() + part.first_symbol;
+  const int n = int(part.symbol_count);
+  if (part.piece) {
+    int capital_pending = 1;
+    RenderPieceReading(dictionary.automaton(), symbols, n, part.first_upper,
+                       part.latest_upper, capital_pending, *text);
+  } else {
+    RenderCompleteReading(dictionary.automaton(), symbols, n,
+                          part.first_upper, part.latest_upper, *text);
+  }
+}
+
+}  // namespace etiquem
