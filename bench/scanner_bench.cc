@@ -45,7 +45,11 @@ void BM_Scanner(benchmark::State& st, const char* name) {
   for (auto _ : st) {
     int fd = Open(st, path, size);
     if (fd < 0) return;
-    InitScanner(*e, fd);
+    InitScanner(*e, [fd] {
+      Input source;
+      source.fd = fd;
+      return source;
+    }());
     int t;
     while ((t = NextToken(*e)) != kTokenEnd) {
       benchmark::DoNotOptimize(t);
@@ -66,7 +70,11 @@ void BM_ScannerAndReader(benchmark::State& st, const char* name) {
   for (auto _ : st) {
     int fd = Open(st, path, size);
     if (fd < 0) return;
-    InitScanner(*e, fd);
+    InitScanner(*e, [fd] {
+      Input source;
+      source.fd = fd;
+      return source;
+    }());
     InitReader(*l, e.get());
     int k, c;
     while ((c = NextCharacterAsBlank(*l, k)) != kEndOfInput) {

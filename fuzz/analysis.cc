@@ -7,7 +7,7 @@
 // symbols that include defines, 0, 48, 256 and 257), which the test helper
 // writes as an automaton file and the loader reads back. The rest is the
 // text, fed through a memfd; the output and the unknown-words file gather in
-// two more.
+// strings.
 //
 // A run must never go past the live-state bounds, which end the program by
 // design: before running, the number of live paths that the text could make
@@ -34,7 +34,7 @@
 #include "automaton_builder.h"
 #include "common.h"
 #include "engine/automaton.h"
-#include "engine/output_buffer.h"
+#include "engine/output.h"
 #include "engine/pieces.h"
 #include "engine/reader.h"
 #include "engine/scanner.h"
@@ -208,8 +208,20 @@ bool WithinBounds(const Automaton& t, const std::vector<int>& codes,
   return true;
 }
 
-int input = -1, output = -1, unknown_output = -1;
-int output2 = -1, unknown_output2 = -1;
+int input = -1;
+
+// Both outputs of a run, gathered from its batches.
+struct Collected {
+  std::string output;
+  std::string unknown_words;
+};
+
+bool Collect(void* context, const etiquem::Batch& batch) {
+  Collected& c = *static_cast<Collected*>(context);
+  c.output.append(batch.output);
+  c.unknown_words.append(batch.unknown_words);
+  return true;
+}
 
 }  // namespace
 
@@ -242,7 +254,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string rebuilt;
   {
     etiquem::Scanner e;
-    etiquem::InitScanner(e, input_fd, block);
+    etiquem::Input source;
+    source.fd = input_fd;
+    etiquem::InitScanner(e, source, block);
     for (int kind; (kind = etiquem::NextToken(e)) != etiquem::kTokenEnd;) {
       if (kind == etiquem::kTokenSuperblank) {
         codes.push_back(32);
@@ -263,56 +277,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fail("the live-state bounds are lower than this target assumes");
   if (!WithinBounds(*t, codes, Bounds{1 << 12, 1 << 16, 1 << 16})) return 0;
 
-  const int output_fd = etiquem::fuzz::Memfd(output, "sortida");
-  const int fd = etiquem::fuzz::Memfd(unknown_output, "desconegudes");
-  etiquem::fuzz::Empty(output_fd);
-  etiquem::fuzz::Empty(fd);
-  etiquem::fuzz::Load(input_fd, text);
+  etiquem::Options run_options;
+  run_options.surface_forms = s;
+  run_options.unknown_words = d;
+  run_options.apostrophe_blank = a;
+  run_options.mark_unknown = m;
+  Collected one;
   {
-    etiquem::OutputBuffer output_buffer;
-    output_buffer.fd = output_fd;
-    etiquem::OutputBuffer unknown_buffer;
-    unknown_buffer.fd = fd;
-    auto e = std::make_unique<etiquem::Scanner>();
-    etiquem::InitScanner(*e, input_fd, block);
-    e->flush_before_read = &output_buffer;
-    auto l = std::make_unique<etiquem::Reader>();
-    etiquem::InitReader(*l, e.get());
-    auto analysis = std::make_unique<etiquem::Analysis>();
-    etiquem::InitAnalysis(*analysis, t.get(), l.get(), &output_buffer,
-                          d ? &unknown_buffer : nullptr);
-    etiquem::RunAnalysis(*analysis, s, d, a, m);
-    etiquem::Flush(output_buffer);
-    etiquem::Flush(unknown_buffer);
+    // One analyser for every run, as a program would keep it: its memory of
+    // attempts is emptied, not made again, when the automaton changes.
+    static etiquem::Analyser* analyser = new etiquem::Analyser();
+    etiquem::fuzz::Load(input_fd, text);
+    etiquem::Input source;
+    source.fd = input_fd;
+    etiquem::StartAnalysis(*analyser, t.get(), run_options, source, Collect,
+                           &one);
+    analyser->scanner.block.resize(block < 18 ? 18 : block);
+    const etiquem::Step step = etiquem::AdvanceAnalysis(*analyser, UINT64_MAX);
+    if (step.reached != etiquem::Reached::kEnd)
+      Fail("the analysis failed within its bounds", "", analyser->error.message);
   }
-  const std::string actual = etiquem::fuzz::Contents(output_fd);
-  const std::string unknown = etiquem::fuzz::Contents(fd);
+  const std::string& actual = one.output;
+  const std::string& unknown = one.unknown_words;
 
-  // The same text in pieces of a few bytes on two workers, joined: the same
-  // bytes in both outputs.
+  // The same text in pieces of a few bytes on two workers, joined, with
+  // small bounds on what a run holds: the same bytes in both outputs.
   {
-    const int output_fd2 = etiquem::fuzz::Memfd(output2, "sortida2");
-    const int fd2 = etiquem::fuzz::Memfd(unknown_output2, "desconegudes2");
-    etiquem::fuzz::Empty(output_fd2);
-    etiquem::fuzz::Empty(fd2);
-    etiquem::OutputBuffer output_buffer;
-    output_buffer.fd = output_fd2;
-    etiquem::OutputBuffer unknown_buffer;
-    unknown_buffer.fd = fd2;
+    Collected pieces;
     etiquem::PieceParameters p;
     p.piece_bytes = 1 + size % 29;
     p.window_bytes = 1 + size / 29 % 17;
-    etiquem::AnalyseInPieces(t.get(), input_fd, 0, text.size(),
-                             etiquem::AnalysisOptions{s, d, a, m}, p,
-                             output_buffer, d ? &unknown_buffer : nullptr);
-    etiquem::Flush(output_buffer);
-    etiquem::Flush(unknown_buffer);
-    if (etiquem::fuzz::Contents(output_fd2) != actual)
-      Fail("the analysis in trams wrote other bytes", actual,
-           etiquem::fuzz::Contents(output_fd2));
-    if (etiquem::fuzz::Contents(fd2) != unknown)
-      Fail("the analysis in trams wrote other unknown words", unknown,
-           etiquem::fuzz::Contents(fd2));
+    p.held_bytes = size % 3 == 0 ? 1 + size % 61 : p.held_bytes;
+    p.batch_bytes = size % 3 == 0 ? 1 + size % 37 : p.batch_bytes;
+    etiquem::Error error;
+    bool started = false;
+    etiquem::AnalyseInPieces(t.get(), run_options, input_fd, 0, text.size(), p,
+                             Collect, &pieces, &error, &started);
+    if (pieces.output != actual)
+      Fail("the analysis in pieces wrote other bytes", actual, pieces.output);
+    if (pieces.unknown_words != unknown)
+      Fail("the analysis in pieces wrote other unknown words", unknown,
+           pieces.unknown_words);
   }
 
   size_t pos = 0;

@@ -38,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   etiquem::fuzz::Load(fd, text);
 
   etiquem::Scanner e;
-  etiquem::InitScanner(e, fd, block);
+  etiquem::Input source;
+  source.fd = fd;
+  etiquem::InitScanner(e, source, block);
   std::string rebuilt;
   std::string characters;    // the current run of character tokens
   bool open_at_end = false;  // the last superblank was closed by the end

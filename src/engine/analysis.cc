@@ -122,6 +122,25 @@ void NoteEvent(Analyser& an, PieceKind kind, RingIndex last, size_t begin,
   out.events.push_back(event);
 }
 
+// The memory of attempts changes only speed: where its room cannot be had,
+// the analysis goes on without it.
+void DropMemory(Analyser& an) {
+  an.use_memory = false;
+  an.following_memory = false;
+  an.memory = AttemptMemory{};
+}
+
+// Keeps the outcome of the attempt just written in the memory.
+void Remember(Analyser& an, uint32_t length, TextSource source) {
+  try {
+    StoreAttempt(an.memory,
+                 std::string_view(an.surface, size_t(an.surface_length)),
+                 length, an.rendered, source);
+  } catch (const std::bad_alloc&) {
+    DropMemory(an);
+  }
+}
+
 // Writes the longest stretch of the walked attempt and, when `store`, keeps
 // the outcome in the memory. Returns the stretch's last entry.
 RingIndex EmitAttempt(Analyser& an, bool store) {
@@ -152,9 +171,7 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
     const TextSource source = kind == PieceKind::kReading       ? kReading
                               : kind == PieceKind::kUnknownWord ? kUnknownWord
                                                                 : kOwnCharacter;
-    StoreAttempt(an.memory,
-                 std::string_view(an.surface, size_t(an.surface_length)),
-                 uint32_t(length), an.rendered, source);
+    Remember(an, uint32_t(length), source);
   }
   ClearLiveStates(an.live_states);
   AfterAttempt(an, last);
@@ -375,12 +392,16 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   out.stopped = false;
   out.sink = sink;
   out.sink_context = sink_context;
-  if (an.live_states.automaton != automaton) {
-    InitLiveStates(an.live_states, automaton);
-    ClearMemory(an.memory);
-  }
   // Remembered attempts hold bytes, not the symbols an event describes.
   an.use_memory = !options.events;
+  if (an.live_states.automaton != automaton) {
+    InitLiveStates(an.live_states, automaton);
+    try {
+      ClearMemory(an.memory);
+    } catch (const std::bad_alloc&) {
+      DropMemory(an);
+    }
+  }
   an.at_attempt_start = true;
   an.first_upper = an.latest_upper = 0;
   an.surface_length = 0;

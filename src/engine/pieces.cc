@@ -29,6 +29,8 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/messages.h"
+
 namespace etiquem {
 
 namespace {
@@ -92,6 +94,9 @@ struct PieceCoordination {
   uint64_t next_to_start = 0;  // no piece below this one is left to start
   uint64_t being_written = 0;  // the piece whose run is being written
   bool closed = false;         // the writer is done; workers leave
+  // A worker could not get the memory it runs in and left: the analysis
+  // cannot be completed.
+  bool out_of_memory = false;
   // Buffers given back once written or dropped, for the next chunks and
   // windows: after the first pieces nothing is allocated per piece, and the
   // allocator is left no room to fragment.
@@ -151,7 +156,11 @@ constexpr size_t kMaxFreeBuffers = 4;
 
 // Gives `text` back for reuse. Under the lock.
 void GiveBack(PieceCoordination& c, std::string& text) {
-  if (text.capacity() == 0 || c.free_texts.size() >= kMaxFreeBuffers) return;
+  if (text.capacity() == 0 || c.free_texts.size() >= kMaxFreeBuffers ||
+      text.capacity() > 2 * c.parameters.held_bytes) {
+    std::string().swap(text);
+    return;
+  }
   text.clear();
   c.free_texts.emplace_back().swap(text);
 }
@@ -415,6 +424,18 @@ void WorkerLoop(PieceCoordination& c) {
   }
 }
 
+// A worker, which reports running out of memory instead of ending the
+// program: the writer then stops with that failure.
+void WorkOrGiveUp(PieceCoordination& c) {
+  try {
+    WorkerLoop(c);
+  } catch (const std::bad_alloc&) {
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.out_of_memory = true;
+    c.cv.notify_all();
+  }
+}
+
 // Hands [begin, end) of a run's two outputs, given a chunk of them, to the
 // caller's sink. False when the sink refused it.
 bool WritePart(const OutputChunk& chunk, const CleanCut& from,
@@ -446,7 +467,13 @@ Step WriteInOrder(PieceCoordination& c, BatchSink sink, void* sink_context,
   std::unique_lock<std::mutex> lock(c.mutex);
   for (;;) {
     Piece& piece = PieceAt(c, i);
-    c.cv.wait(lock, [&piece] { return !piece.chunks.empty() || piece.finished; });
+    c.cv.wait(lock, [&] {
+      return !piece.chunks.empty() || piece.finished || c.out_of_memory;
+    });
+    if (piece.chunks.empty() && !piece.finished) {
+      *error = Error{messages::kStatusFailure, messages::kOutOfMemory};
+      return Step{Reached::kError, piece.start, false};
+    }
     if (!piece.chunks.empty()) {
       OutputChunk chunk = std::move(piece.chunks.front());
       piece.chunks.pop_front();
@@ -544,7 +571,7 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   std::vector<std::thread> threads;
   try {
     for (int i = 0; i < std::max(parameters.threads, 1); ++i)
-      threads.emplace_back([&c] { WorkerLoop(c); });
+      threads.emplace_back([&c] { WorkOrGiveUp(c); });
   } catch (const std::system_error&) {
     // One worker is enough (it takes every piece over in turn); none, and
     // the caller reads the input as a stream.

@@ -63,9 +63,9 @@ struct PieceParameters {
   // bounds the outputs held in memory.
   uint64_t pieces_ahead = 3;
   // Output bytes a run holds before it hands them over or waits its turn.
-  size_t held_bytes = size_t(4) << 20;
+  size_t held_bytes = size_t(1) << 20;
   // Output bytes a run's analysis gathers before it hands them to the run.
-  size_t batch_bytes = size_t(1) << 20;
+  size_t batch_bytes = size_t(1) << 18;
 };
 
 // A clean cut noted by a run: its input offset and the bytes the run had
