@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -104,6 +105,96 @@ TEST(Pieces, StartWhereTheDescriptorStands) {
   p.piece_bytes = 16;
   EXPECT_EQ(AnalyseInProcess(t, text, 0, 0, 0, true).text,
             AnalyseInPiecesInProcess(t, text, 0, 0, 0, p, before).text);
+}
+
+// --- Ranges analysed apart and joined by the caller ---
+
+// Joins the analyses of consecutive ranges of `text` as a distributed run
+// does: where the analysis of one range, gone past its end, meets a clean
+// cut that the next range's noted at the same offset. A range whose start
+// meets no common cut is analysed again from the last point known true.
+Outputs JoinRanges(const Dictionary& dictionary, const Options& options,
+                   const std::string& text, uint64_t range, uint64_t window,
+                   int* reruns) {
+  auto analyse = [&](uint64_t begin, uint64_t end) {
+    Input input;
+    input.bytes = std::string_view(text).substr(begin);
+    RangeRequest request;
+    request.begin = begin;
+    request.window_end = std::min<uint64_t>(begin + window, end);
+    request.end = end;
+    request.follow_end = end + window;
+    return AnalyseRange(dictionary, options, input, request);
+  };
+  const uint64_t count = std::max<uint64_t>(1, (text.size() + range - 1) / range);
+  Outputs joined;
+  RangeResult current = analyse(0, std::min<uint64_t>(range, text.size()));
+  CleanCut from;       // where `current`'s output starts to count
+  uint64_t true_from = 0;  // an offset where `current` stands at the truth
+  for (uint64_t i = 0;; ++i) {
+    if (current.error.failed() || current.input_ended || i + 1 >= count) {
+      joined.text += current.output.substr(from.output_bytes);
+      joined.unknown_output += current.unknown_words.substr(from.unknown_bytes);
+      joined.error = current.error;
+      return joined;
+    }
+    const uint64_t begin = (i + 1) * range;
+    const uint64_t end = std::min<uint64_t>(begin + range, text.size());
+    RangeResult next = analyse(begin, end);
+    const CleanCut* meet = nullptr;
+    const CleanCut* at = nullptr;
+    for (const CleanCut& t : current.tail_cuts) {
+      for (const CleanCut& h : next.head_cuts)
+        if (h.offset == t.offset) at = &h;
+      if (at != nullptr) {
+        meet = &t;
+        break;
+      }
+    }
+    if (meet == nullptr) {
+      // Analyse both ranges again from where `current` is known true.
+      ++*reruns;
+      current = analyse(true_from, end);
+      from = CleanCut{};
+      continue;
+    }
+    joined.text += current.output.substr(
+        from.output_bytes, meet->output_bytes - from.output_bytes);
+    joined.unknown_output += current.unknown_words.substr(
+        from.unknown_bytes, meet->unknown_bytes - from.unknown_bytes);
+    from = *at;
+    true_from = at->offset;
+    current = std::move(next);
+  }
+}
+
+TEST(Ranges, JoinedRangesWriteWhatOneRunWrites) {
+  std::mt19937 g(Seed() + 1);
+  int reruns = 0;
+  for (int test_case = 0; test_case < 120; ++test_case) {
+    const std::string description = test_support::RandomDictionary(g);
+    Error error;
+    const auto dictionary = Dictionary::FromBytes(
+        "random.bin", test_support::Bytes(description), &error);
+    ASSERT_TRUE(dictionary) << error.message;
+    const std::string text = test_support::RandomText(g, 100 + g() % 1500);
+    const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
+    const Outputs whole =
+        AnalyseInProcess(dictionary->automaton(), text, s, a, m, true);
+    Options options;
+    options.surface_forms = s;
+    options.apostrophe_blank = a;
+    options.mark_unknown = m;
+    options.unknown_words = true;
+    const uint64_t range = 1 + g() % 64, window = 1 + g() % 24;
+    const Outputs joined =
+        JoinRanges(*dictionary, options, text, range, window, &reruns);
+    ASSERT_EQ(whole.text, joined.text)
+        << description << "\nranges of " << range << ", window " << window;
+    ASSERT_EQ(whole.unknown_output, joined.unknown_output);
+    ASSERT_EQ(whole.error.message, joined.error.message);
+  }
+  EXPECT_GT(reruns, 0) << "no range had to be analysed again";
 }
 
 // --- Whole runs: a file read in pieces against the same bytes piped ---

@@ -177,6 +177,54 @@ class Analysis {
   std::unique_ptr<Analyser> analyser_;
 };
 
+// ---- Pieces: one input analysed in ranges, on threads or machines ----
+//
+// Between two attempts the analysis's state is small. At a clean cut (see
+// Step::clean) everything written from there on depends only on the input
+// from that offset, so two analyses standing at clean cuts at the same
+// offset write the same bytes from there on. A long input can therefore be
+// cut into ranges analysed apart, each from its first byte as if the input
+// began there, and joined where the analysis of one range, going on past
+// its end, meets a clean cut that the next range's analysis noted at the
+// same offset. The analysis before the join stands at the true state, so
+// the joined output is exactly the whole input's.
+
+// A clean cut noted by an analysis: its input offset and the bytes it had
+// written to each output before it.
+struct CleanCut {
+  uint64_t offset = 0;
+  uint64_t output_bytes = 0;
+  uint64_t unknown_bytes = 0;
+};
+
+// What to analyse of an input: from `begin`, as if the input began there,
+// noting the clean cuts in [begin, window_end) and in [end, follow_end),
+// up to the first attempt boundary at or past `follow_end` (or the end of
+// the input).
+struct RangeRequest {
+  uint64_t begin = 0;
+  uint64_t window_end = 0;
+  uint64_t end = 0;
+  uint64_t follow_end = 0;
+};
+
+struct RangeResult {
+  std::string output;         // everything written, from `begin` on
+  std::string unknown_words;  // likewise, with Options::unknown_words
+  std::vector<CleanCut> head_cuts;  // in [begin, window_end), `begin` first
+  std::vector<CleanCut> tail_cuts;  // in [end, follow_end)
+  uint64_t stopped_at = 0;  // input offset where the analysis stopped
+  bool input_ended = false;  // it stopped at the end of the input
+  Error error;              // a failure; the outputs hold what came before
+};
+
+// Analyses one range of `input`, whose bytes start at input offset
+// `request.begin` (a descriptor with Input::file_offset, or bytes). The
+// join of two results is the concern of the caller; the threads of
+// AnalyseDescriptor do the same with cuts handed over as they are noted.
+RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
+                         const Input& input, const RangeRequest& request);
+
 // Analyses everything readable from descriptor `fd` and hands it to `sink`.
 // A regular file with room for it is analysed in pieces on several threads
 // (`threads`; 0: one per processor, at most four), with the same bytes out

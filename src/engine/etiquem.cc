@@ -104,6 +104,47 @@ Error AnnotateBytes(const Dictionary& dictionary, const Options& options,
   }
 }
 
+RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
+                         const Input& input, const RangeRequest& request) {
+  RangeResult result;
+  Collected collected{&result.output, &result.unknown_words};
+  Options range_options = options;
+  range_options.events = false;
+  try {
+    auto analyser = std::make_unique<Analyser>();
+    Input from = input;
+    from.offset = request.begin;
+    StartAnalysis(*analyser, &dictionary.automaton(), range_options, from,
+                  Collect, &collected);
+    // The start is a clean cut: nothing read, nothing waiting.
+    result.head_cuts.push_back(CleanCut{request.begin, 0, 0});
+    Step step = NoteCleanCuts(*analyser, request.window_end, result.head_cuts);
+    if (step.reached == Reached::kBoundary && step.offset < request.end)
+      step = AdvanceAnalysis(*analyser, request.end);
+    if (step.reached == Reached::kBoundary) {
+      // The boundary at or past the end may itself be a cut to note.
+      if (step.offset < request.follow_end) {
+        if (step.clean)
+          result.tail_cuts.push_back(
+              CleanCut{step.offset, TextWritten(analyser->output),
+                       UnknownWritten(analyser->output)});
+        step = NoteCleanCuts(*analyser, request.follow_end, result.tail_cuts);
+      }
+    }
+    if (step.reached == Reached::kBoundary) {
+      Deliver(analyser->output);
+      result.stopped_at = step.offset;
+    } else {
+      result.input_ended = step.reached == Reached::kEnd;
+      result.stopped_at = ScannerOffset(analyser->scanner);
+      result.error = analyser->error;
+    }
+  } catch (const std::bad_alloc&) {
+    result.error = Error{messages::kStatusFailure, messages::kOutOfMemory};
+  }
+  return result;
+}
+
 Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
                        int fd, BatchSink sink, void* sink_context,
                        Error* error, int threads) {

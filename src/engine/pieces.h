@@ -68,14 +68,6 @@ struct PieceParameters {
   size_t batch_bytes = size_t(1) << 18;
 };
 
-// A clean cut noted by a run: its input offset and the bytes the run had
-// written to each output before it.
-struct CleanCut {
-  uint64_t offset = 0;
-  uint64_t output_bytes = 0;
-  uint64_t unknown_bytes = 0;
-};
-
 // Advances `analyser` to its first attempt boundary at or past
 // `window_end`, appending every clean cut before that to `cuts`. Returns
 // the step reached (a boundary at or past `window_end`, the end, or a
