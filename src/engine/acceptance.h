@@ -63,6 +63,7 @@ struct StepRecord {
 struct AttemptRecords {
   StepRecord steps[kMaxAttemptCharacters];
 };
+static_assert(sizeof(ReadingRecord) == 16, "records are plain values");
 
 // One accepted output: its node in the output arena and its marker.
 struct AcceptedOutput {

@@ -83,7 +83,8 @@ void AfterAttempt(Analyser& an, RingIndex last) {
   an.reader.read_fresh = false;
   an.at_attempt_start = true;
   an.surface_length = 0;
-  if (OffsetAfter(an, last) >= an.limit) [[unlikely]] {
+  // A whole run has no limit: one compare instead of finding the offset.
+  if (an.limit != UINT64_MAX && OffsetAfter(an, last) >= an.limit) [[unlikely]] {
     an.step = BoundaryAfter(an, last);
     an.stop = true;
   }

@@ -60,6 +60,7 @@ struct MemoryNode {
   uint32_t text_offset;  // closed: offset of its bytes in `texts`
   uint32_t text_size;    // closed: number of those bytes
 };
+static_assert(sizeof(MemoryNode) == 20, "nodes are reserved at the bound");
 
 struct AttemptMemory {
   std::vector<MemoryNode> nodes;  // node 0 is the empty prefix

@@ -37,6 +37,7 @@ struct Move {
   int16_t output_symbol;  // output-side symbol written when the move is taken
   int32_t target;  // index of the destination state (unchecked until followed)
 };
+static_assert(sizeof(Move) == 8, "moves are read in sequence by the step");
 
 // All moves of one state on one input-side symbol.
 struct MoveGroup {

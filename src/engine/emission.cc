@@ -77,8 +77,8 @@ PieceKind RenderStretch(const RingEntry& last, const StepRecord& record,
   return PieceKind::kSuperblank;
 }
 
-void WriteSuperblanksUpTo(Reader& reader, Output& output,
-                          uint64_t input_number, bool events) {
+void WriteWaitingSuperblanks(Reader& reader, Output& output,
+                             uint64_t input_number, bool events) {
   while (!reader.pending_superblanks.empty() &&
          reader.pending_superblanks.front().input_number <= input_number) {
     WriteSuperblank(output, reader.pending_superblanks.front(), events);

@@ -49,8 +49,16 @@ PieceKind RenderStretch(const RingEntry& last, const StepRecord& record,
 
 // Writes, in input order, the waiting superblanks whose marker's input
 // number is at most `input_number`; with `events`, each with its event.
-void WriteSuperblanksUpTo(Reader& reader, Output& output,
-                          uint64_t input_number, bool events);
+void WriteWaitingSuperblanks(Reader& reader, Output& output,
+                             uint64_t input_number, bool events);
+
+// The same, inline for the common case, where none waits: this runs after
+// every attempt.
+inline void WriteSuperblanksUpTo(Reader& reader, Output& output,
+                                 uint64_t input_number, bool events) {
+  if (!reader.pending_superblanks.empty()) [[unlikely]]
+    WriteWaitingSuperblanks(reader, output, input_number, events);
+}
 
 }  // namespace etiquem
 

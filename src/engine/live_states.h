@@ -40,6 +40,8 @@ struct LiveState {
   int32_t state;    // index of the automaton state reached
   uint32_t output;  // node of its output; 0 is the empty output
 };
+static_assert(sizeof(OutputNode) == 12 && sizeof(LiveState) == 8,
+              "the step copies these by the million");
 
 struct LiveStates {
   const Automaton* automaton = nullptr;
