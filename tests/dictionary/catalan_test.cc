@@ -376,6 +376,8 @@ TEST(CatalanDictionary, DISABLED_UnknownWordsReadWhole) {
             "el&det;&def;&m;&sg;/el&det;&def;&f;&sg;/el&prn;&pro;&p3;&m;&sg;/"
             "el&prn;&pro;&p3;&f;&sg;/home&n;&m;&sg;/ "
             "donar&vblex;&inf;/li&prn;&enc;&p3;&mf;&sg;/ "
+            "fe&n;&f;&pl;/fes&n;&m;&sg;/fendre&vblex;&pp;&m;&sg;/"
+            "fer&vblex;&pis;&p1;&sg;/fer&vblex;&pis;&p3;&sg;/"
             "fer&vblex;&imp;&p2;&sg;/ho&prn;&enc;&p3;&nt;/ <d>1998</d>\n");
 }
 
