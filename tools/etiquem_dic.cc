@@ -3,6 +3,7 @@
 //   etiquem-dic compile SOURCE -o FILE [--dic | --att] [--latin1 | --utf8] [-v]
 //   etiquem-dic dump FILE
 //   etiquem-dic info FILE
+//   etiquem-dic hunspell AFF DIC TAGMAP [-l LEXICON]... -o FILE [-v]
 //
 // This file only parses the command line, reads and writes files and reports
 // errors; the compilers live in dictionary/. A compiled file is written to a
@@ -21,6 +22,7 @@
 
 #include "dictionary/att.h"
 #include "dictionary/automaton_writer.h"
+#include "dictionary/hunspell_expander.h"
 #include "dictionary/lexicon.h"
 #include "engine/automaton.h"
 
@@ -182,6 +184,62 @@ int Compile(int argc, char** argv) {
   return 0;
 }
 
+constexpr const char* kHunspellUsage =
+    "Usage: etiquem-dic hunspell AFF DIC TAGMAP [-l LEXICON]... -o FILE [-v]\n";
+
+// `hunspell`: a full-form lexicon from a hunspell dictionary, a tag map and
+// hand-written lexicons (see tools/README.md).
+int Hunspell(int argc, char** argv) {
+  std::vector<std::string> sources, lexicons;
+  std::string target, error;
+  bool verbose = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if ((a == "-o" || a == "-l") && i + 1 < argc) {
+      (a == "-o" ? target : lexicons.emplace_back()) = argv[++i];
+    } else if (a == "-v") {
+      verbose = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "Error: unknown option %s\n%s", a.c_str(),
+                   kHunspellUsage);
+      return 2;
+    } else {
+      sources.push_back(a);
+    }
+  }
+  if (sources.size() != 3 || target.empty()) {
+    std::fprintf(stderr,
+                 "Error: hunspell needs AFF, DIC, TAGMAP and -o FILE\n%s",
+                 kHunspellUsage);
+    return 2;
+  }
+  std::vector<etiquem::dictionary::NamedText> in(3), extra(lexicons.size());
+  for (size_t i = 0; i < 3; ++i) {
+    in[i].name = sources[i];
+    if (!ReadFile(sources[i], in[i].bytes, error)) return Fail(error);
+  }
+  for (size_t i = 0; i < lexicons.size(); ++i) {
+    extra[i].name = lexicons[i];
+    if (!ReadFile(lexicons[i], extra[i].bytes, error)) return Fail(error);
+  }
+  std::string lexicon;
+  etiquem::dictionary::ExpansionStats st;
+  if (!etiquem::dictionary::ExpandHunspell(in[0], in[1], in[2], extra, lexicon,
+                                           error, &st))
+    return Fail(error);
+  if (!WriteFile(target, lexicon, error)) return Fail(error);
+  if (verbose)
+    std::fprintf(stderr,
+                 "%zu dictionary words (%zu skipped), %zu accepted words "
+                 "without a reading; %zu verbs and %zu other words inflected "
+                 "by inference; %zu hand-written entries; %zu generated "
+                 "entries written, %zu left to hand-written forms\n",
+                 st.dictionary_words, st.skipped_words, st.unmapped_words,
+                 st.paradigm_verbs, st.inferred_words, st.handwritten,
+                 st.generated, st.overridden);
+  return 0;
+}
+
 // Loads FILE as etiquem does.
 bool LoadFile(const char* name, etiquem::Automaton& t, std::string& error) {
   int state = 0;
@@ -219,6 +277,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "compile") return Compile(argc, argv);
+  if (command == "hunspell") return Hunspell(argc, argv);
   if ((command == "dump" || command == "info") && argc == 3)
     return command == "dump" ? Dump(argv[2]) : Info(argv[2]);
   std::fprintf(stderr, "Error: %s\n%s",

@@ -186,6 +186,13 @@ TEST(RoundTrip, SharedCatalanLexicon) {
   CheckRoundTrip(tsv, "ca");
 }
 
+TEST(RoundTrip, CatalanDictionary) {
+  const std::string lexicon = ETIQUEM_CATALAN_LEXICON;
+  if (lexicon.empty() || !test_support::Exists(lexicon))
+    GTEST_SKIP() << "no Catalan dictionary (hunspell-ca absent)";
+  CheckRoundTrip(lexicon, "catalan");
+}
+
 TEST(RoundTrip, SampleSentence) {
   if (!test_support::Exists(kSample)) GTEST_SKIP() << kSample << " is absent";
   const std::string d = test_support::NewDirectory("frase");

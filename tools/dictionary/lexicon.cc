@@ -42,6 +42,7 @@ struct Lexicon {
   std::string alphabet;
   bool has_guesser = false;
   std::string guesser;  // empty: the letters of the alphabet
+  bool whole_words = false;  // @whole-words: the kWholeWords symbol is added
 };
 
 // The reader's place, for messages.
@@ -99,6 +100,9 @@ bool ReadLexicalForm(std::string_view field, Lexicon& lexicon, uint16_t& prefix,
       if (!ValidTagName(name))
         return place.Fail("bad tag name <" + Shown(name) +
                           "> (no blanks, '<', '>', '&' or ';')");
+      if (name == kWholeWords)
+        return place.Fail("the tag name <" + std::string(kWholeWords) +
+                          "> is reserved for the @whole-words directive");
       auto [it, inserted] = lexicon.tag_number.try_emplace(
           std::string(name), int32_t(lexicon.tags.size()));
       if (inserted) lexicon.tags.emplace_back(name);
@@ -160,6 +164,9 @@ bool ReadDirective(std::string_view line, Lexicon& lexicon,
     if (arg.empty()) return place.Fail("@alfabet without characters");
     lexicon.has_alphabet = true;
     lexicon.alphabet += arg;
+  } else if (name == kWholeWords) {
+    if (!arg.empty()) return place.Fail("@whole-words takes no argument");
+    lexicon.whole_words = true;
   } else if (name == "@desconegudes") {
     if (lexicon.has_guesser)
       return place.Fail("second @desconegudes directive");
@@ -539,6 +546,9 @@ bool CompileLexicon(const std::string& name, std::string_view bytes,
     ++stats.forms;
     i = j;
   }
+  // The switch is a symbol of its own that no move carries; it comes after
+  // the tags, so their codes do not depend on it.
+  if (lexicon.whole_words) a.symbol_names.push_back(kWholeWords);
   stats.trie_nodes = t.nodes.size();
   std::vector<uint32_t> canonical = MergeSubtrees(t);
   (void)canonical;

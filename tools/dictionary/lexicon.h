@@ -27,6 +27,12 @@
 
 namespace etiquem::dictionary {
 
+// The name of the symbol that the `@whole-words` directive adds to the
+// automaton's symbol table, on no move: it tells etiquem to let unknown-word
+// readings compete on length with analyses (see tools/README.md). A tag may
+// not have this name.
+inline constexpr const char* kWholeWords = "@whole-words";
+
 // Counts from one compilation, for the tool's report and for tests.
 struct LexiconStatistics {
   size_t entries = 0;         // entry lines read
