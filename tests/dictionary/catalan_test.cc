@@ -363,9 +363,8 @@ TEST(CatalanDictionary, HandCheckedSentences) {
 }
 
 // Unknown words are read whole rather than cut into known pieces, while
-// elided words and pronouns after a verb still split. Needs etiquem to
-// honour @whole-words (unknown-word readings compete on length).
-// TODO: enable once the engine honours @whole-words.
+// elided words and pronouns after a verb still split: the dictionary asks
+// with @whole-words for unknown-word readings to compete on length.
 TEST(CatalanDictionary, UnknownWordsReadWhole) {
   if (!HaveCatalan()) GTEST_SKIP() << "no Catalan dictionary (hunspell-ca absent)";
   auto r = RunShell(kEtiquem + " -m -b " + ShellQuote(kDefaultBin),
