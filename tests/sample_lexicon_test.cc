@@ -6,7 +6,8 @@
 // (an entry "-<TAB>haver<vbhaver><pp><f><sg>", a placeholder for a missing
 // form, gave every dash the readings of a participle). The lexicon is read
 // with the rules of tools/README.md: comments, directives, escapes, and
-// UTF-8 or Latin-1 text.
+// UTF-8 or Latin-1 text. Then the same as users meet it: every punctuation
+// character of Latin-1 through etiquem with the compiled sample dictionary.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "process.h"
 
 namespace etiquem {
 namespace {
@@ -160,6 +163,64 @@ TEST(SampleLexicon, CheckRefusesNonPunctuationReadings) {
   std::string latin1;
   ASSERT_TRUE(ToLatin1("\xc2\xab" "a\xc3\xa0", latin1));
   EXPECT_EQ(latin1, "\xab" "a\xe0");
+}
+
+// The compiled sample dictionary of this build.
+std::string SampleDictionary() {
+  const std::string program = ETIQUEM_BIN;
+  return program.substr(0, program.rfind('/')) + "/share/etiquem/sample.bin";
+}
+
+TEST(SampleLexicon, ADashReadsAsADash) {
+  test_support::Result r = test_support::RunCommand(
+      {ETIQUEM_BIN, "-s", "-b", SampleDictionary()}, "casa - i\n");
+  EXPECT_EQ(r.output,
+            "casa/casa&n;&f;&sg;/casar&vblex;&pri;&p3;&sg;/ -/-&guio;/ "
+            "i/i&cnjcoo;/\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+// Each punctuation character alone on a line, through etiquem -s: it is
+// echoed (no reading) or every one of its readings is the character with
+// one punctuation tag.
+TEST(SampleLexicon, EveryPunctuationCharacterReadsOnlyAsPunctuation) {
+  std::string input;
+  std::vector<std::string> marks;
+  for (int c = 0x21; c <= 0xFF; ++c) {
+    if (c >= 0x7F && c <= 0xA0) continue;  // DEL, C1 controls, no-break space
+    if (IsWordCharacter(static_cast<unsigned char>(c))) continue;
+    marks.push_back(std::string(1, static_cast<char>(c)));
+  }
+  marks.push_back("...");
+  int read = 0;
+  for (const std::string& mark : marks) {
+    test_support::Result r = test_support::RunCommand(
+        {ETIQUEM_BIN, "-s", "-b", SampleDictionary()}, mark + "\n");
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const std::string out = r.output;
+    if (out == mark + "\n") continue;  // no reading
+    ASSERT_EQ(out.rfind(mark + "/", 0), 0u) << out;
+    ASSERT_EQ(out.substr(out.size() - 2), "/\n") << out;
+    ++read;
+    // the readings, each ending with '/'
+    const std::string readings =
+        out.substr(mark.size() + 1, out.size() - mark.size() - 2);
+    size_t start = 0;
+    for (size_t end; (end = readings.find('/', start)) != std::string::npos;
+         start = end + 1) {
+      const std::string reading = readings.substr(start, end - start);
+      const bool punctuation =
+          reading.size() > mark.size() + 2 &&
+          reading.compare(0, mark.size(), mark) == 0 &&
+          reading[mark.size()] == '&' && reading.back() == ';' &&
+          kPunctuationTags.count(reading.substr(
+              mark.size() + 1, reading.size() - mark.size() - 2)) > 0;
+      EXPECT_TRUE(punctuation)
+          << "'" << mark << "' reads '" << reading << "' in: " << out;
+    }
+  }
+  EXPECT_GE(read, 13) << "the punctuation of the sample dictionary";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 //   etiquem-dic dump FILE
 //   etiquem-dic info FILE
 //   etiquem-dic hunspell AFF DIC TAGMAP [-l LEXICON]... -o FILE [-v]
+//   etiquem-dic --version      # "etiquem VERSION"
 //
 // This file only parses the command line, reads and writes files and reports
 // errors; the compilers live in dictionary/. A compiled file is written to a
@@ -25,6 +26,7 @@
 #include "dictionary/hunspell_expander.h"
 #include "dictionary/lexicon.h"
 #include "engine/automaton.h"
+#include "version.h"
 
 namespace {
 
@@ -275,6 +277,10 @@ int main(int argc, char** argv) {
   if (command == "-h" || command == "--help") {
     std::fputs(kUsageText, stdout);
     return 0;
+  }
+  if (command == "--version" && argc == 2) {
+    std::printf("etiquem %s\n", etiquem::kVersion);
+    return std::fflush(stdout) == 0 ? 0 : Fail("Error: cannot write the version");
   }
   if (command == "compile") return Compile(argc, argv);
   if (command == "hunspell") return Hunspell(argc, argv);

@@ -4,15 +4,24 @@
 
 #include <fcntl.h>
 #include <getopt.h>
+#include <langinfo.h>
+#include <limits.h>
+#include <locale.h>
 #include <unistd.h>
 
+#include <array>
+#include <cassert>
 #include <cerrno>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "cli/output_files.h"
 #include "engine/messages.h"
 #include "etiquem/etiquem.h"
+#include "version.h"
 
 namespace etiquem {
 
@@ -21,6 +30,99 @@ namespace {
 [[noreturn]] void ExitWith(int status, const std::string& message) {
   WriteAll(2, message);
   _exit(status);
+}
+
+// Writes `text` to standard output and ends the program with status 0, or
+// with the message of a failed write and status 1.
+[[noreturn]] void WriteAndExit(std::string_view text) {
+  if (!WriteAll(1, text))
+    ExitWith(messages::kStatusFailure,
+             messages::WriteFailed(messages::kStandardOutputName, errno));
+  _exit(0);
+}
+
+// ---- Long options ----
+
+// What a long option does.
+enum class LongAction {
+  kHelp,     // the usage text, then the long options; exit with status 0
+  kVersion,  // "etiquem VERSION"; exit with status 0
+  kSet,      // sets a field of CommandLine to 1
+};
+
+struct LongOption {
+  const char* name;         // as written after "--"
+  LongAction action;
+  int CommandLine::*field;  // kSet: the field it sets; otherwise nullptr
+  const char* description;  // its line in --help (in messages.h)
+};
+
+// Every long option, in the order --help lists them: adding one is one line
+// here (with its description in messages.h and, for kSet, its field in
+// CommandLine).
+constexpr LongOption kLongOptions[] = {
+    {"help", LongAction::kHelp, nullptr, messages::kHelpOptionText},
+    {"version", LongAction::kVersion, nullptr, messages::kVersionOptionText},
+};
+
+// getopt_long returns kFirstLongCode + i for kLongOptions[i]: above every
+// character, so never a short option.
+constexpr int kFirstLongCode = 256;
+constexpr int kLongCount = static_cast<int>(std::size(kLongOptions));
+
+constexpr std::array<option, kLongCount + 1> MakeGetoptTable() {
+  std::array<option, kLongCount + 1> table{};  // ends with an all-zero entry
+  for (int i = 0; i < kLongCount; ++i)
+    table[i] = {kLongOptions[i].name, no_argument, nullptr, kFirstLongCode + i};
+  return table;
+}
+constexpr std::array<option, kLongCount + 1> kGetoptTable = MakeGetoptTable();
+
+// Whether the user's locale (LC_CTYPE from the environment) writes UTF-8.
+// Asked of a locale object of its own, so the program's locale stays "C".
+bool LocaleIsUtf8() {
+  locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+  if (user == static_cast<locale_t>(0)) return false;
+  const char* codeset = nl_langinfo_l(CODESET, user);
+  const bool utf8 = codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 ||
+                                           std::strcmp(codeset, "utf8") == 0);
+  freelocale(user);
+  return utf8;
+}
+
+std::string Latin1ToUtf8(std::string_view latin1) {
+  std::string utf8;
+  for (unsigned char c : latin1) {
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+// --help: the usage text of -h, then one line per long option, in the
+// locale's encoding (the texts are Latin-1).
+std::string HelpText() {
+  std::string text = messages::kUsage;
+  for (const LongOption& l : kLongOptions)
+    text += messages::LongOptionLine(l.name, l.description);
+  return LocaleIsUtf8() ? Latin1ToUtf8(text) : text;
+}
+
+void TakeLongOption(const LongOption& l, CommandLine& o) {
+  switch (l.action) {
+    case LongAction::kHelp:
+      WriteAndExit(HelpText());
+    case LongAction::kVersion:
+      WriteAndExit(messages::VersionLine(kVersion));
+    case LongAction::kSet:
+      assert(l.field != nullptr);
+      o.*l.field = 1;
+      return;
+  }
 }
 
 // A closed standard descriptor would be taken by the next open(), and the
@@ -50,9 +152,31 @@ int FinishOutputs(const CommandLine& o, int input_fd, OutputFiles& files) {
 
 }  // namespace
 
+std::string DefaultAutomaton() {
+  if (access(kDefaultAutomatonPath, F_OK) == 0) return kDefaultAutomatonPath;
+  char executable[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", executable, sizeof executable);
+  if (n <= 0 || size_t(n) >= sizeof executable) return kDefaultAutomatonPath;
+  std::string dir(executable, size_t(n));
+  assert(dir[0] == '/');          // the kernel gives an absolute path
+  dir.erase(dir.rfind('/') + 1);  // the directory, with its final slash
+  for (std::string_view relative : kOwnDictionaryPaths) {
+    std::string base = dir;
+    // "../" goes up from the directory by name: /proc/self/exe has no links
+    while (relative.substr(0, 3) == "../" && base.size() > 1) {
+      base.erase(base.rfind('/', base.size() - 2) + 1);
+      relative.remove_prefix(3);
+    }
+    const std::string path = base + std::string(relative);
+    if (access(path.c_str(), F_OK) == 0) return path;
+  }
+  return kDefaultAutomatonPath;
+}
+
 void ParseCommandLine(int argc, char** argv, CommandLine& o) {
   int c;
-  while ((c = getopt(argc, argv, "hsf:b:d:am")) != -1) {
+  while ((c = getopt_long(argc, argv, "hsf:b:d:am", kGetoptTable.data(),
+                          nullptr)) != -1) {
     switch (c) {
       case 'a':
         o.apostrophe_blank = 1;
@@ -76,11 +200,13 @@ void ParseCommandLine(int argc, char** argv, CommandLine& o) {
         o.surface_forms = 1;
         break;
       case 'h':
-        if (!WriteAll(1, messages::kUsage))
-          ExitWith(messages::kStatusFailure,
-                   messages::WriteFailed(messages::kStandardOutputName, errno));
-        _exit(0);
+        WriteAndExit(messages::kUsage);
       default:
+        if (c >= kFirstLongCode && c < kFirstLongCode + kLongCount) {
+          TakeLongOption(kLongOptions[c - kFirstLongCode], o);
+          break;
+        }
+        // an unknown option, short or long, or a missing argument
         ExitWith(messages::kStatusFailure, messages::kUsageHint);
     }
   }
@@ -93,7 +219,11 @@ int RunProgram(int argc, char** argv) {
   ProtectDescriptors();
   CommandLine o;
   ParseCommandLine(argc, argv, o);
-  if (o.has_automaton_file == 0) o.automaton_path = kDefaultAutomatonPath;
+  std::string default_automaton;
+  if (o.has_automaton_file == 0) {
+    default_automaton = DefaultAutomaton();
+    o.automaton_path = default_automaton.c_str();
+  }
 
   int input_fd = 0;
   if (o.has_input_file == 1) {

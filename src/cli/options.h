@@ -1,17 +1,28 @@
 // Start-up: the command line, the files, and the run of the analysis.
 //
-// Options are read with getopt and the option string "hsf:b:d:am" in its
-// default, permuting mode. Every failure ends the program with a message on
+// Options are read with getopt_long and the option string "hsf:b:d:am" in
+// its default, permuting mode, so the short options parse and complain as
+// plain getopt did; the long options (--help, --version, ...) come from one
+// table in options.cc. Every failure ends the program with a message on
 // standard error and a non-zero status; -h writes the usage text to standard
 // output and ends with status 0.
 
 #ifndef ETIQUEM_CLI_OPTIONS_H_
 #define ETIQUEM_CLI_OPTIONS_H_
 
+#include <string>
+
 namespace etiquem {
 
-// Default automaton file, relative to the working directory.
+// Default automaton file, relative to the working directory. It is also
+// the name in the message when no automaton is found at all.
 constexpr const char* kDefaultAutomatonPath = "binari/automorf.bin";
+
+// The dictionary of the build or the installation, relative to the
+// directory of the etiquem executable: beside it (the build tree, where it
+// is build/etiquem) or one level up (an installation, PREFIX/bin/etiquem).
+constexpr const char* kOwnDictionaryPaths[] = {
+    "share/etiquem/default.bin", "../share/etiquem/default.bin"};
 
 struct CommandLine {
   int has_input_file = 0;      // -f: an input file was named
@@ -24,6 +35,14 @@ struct CommandLine {
   const char* automaton_path = nullptr;  // -b argument, or the default
   const char* unknown_path = nullptr;    // -d argument
 };
+
+// The automaton read when no -b is given: kDefaultAutomatonPath if it
+// exists in the working directory (it always came first); otherwise the
+// first of kOwnDictionaryPaths that exists, from the directory of the
+// running executable (/proc/self/exe, so a moved tree still finds its own);
+// otherwise kDefaultAutomatonPath again, so that the failure names it as it
+// always did.
+std::string DefaultAutomaton();
 
 // Parses the command line into `o`. Returns only when every argument was a
 // valid option; otherwise writes its message and ends the program.

@@ -16,6 +16,14 @@ std::string InvalidArguments(int count, char* const* arguments) {
   return m;
 }
 
+std::string LongOptionLine(std::string_view name, std::string_view text) {
+  return "  --" + std::string(name) + ": " + std::string(text) + "\n";
+}
+
+std::string VersionLine(std::string_view version) {
+  return "etiquem " + std::string(version) + "\n";
+}
+
 std::string InputNotOpened(std::string_view path) {
   return "Error: El fichero " + std::string(path) +
          " no existe o no se pudo abrir\n";

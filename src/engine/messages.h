@@ -48,6 +48,19 @@ inline constexpr char kUsageHint[] =
 // Arguments left over after the options.
 std::string InvalidArguments(int count, char* const* arguments);
 
+// ---- Long options and the version (added since) ----
+
+// --help writes kUsage, then one line per long option, "  --NAME: TEXT\n",
+// in the order of the table in cli/options.cc; these are the TEXTs.
+inline constexpr char kHelpOptionText[] =
+    "Prints this help, with the long options";
+inline constexpr char kVersionOptionText[] =
+    "Prints the name and version of the program";
+std::string LongOptionLine(std::string_view name, std::string_view text);
+
+// --version: "etiquem VERSION\n".
+std::string VersionLine(std::string_view version);
+
 // ---- Files ----
 
 std::string InputNotOpened(std::string_view path);

@@ -6,6 +6,7 @@
 
 #include "dictionary/lexicon.h"
 #include "dictionary_helper.h"
+#include "version.h"
 
 namespace etiquem::dictionary {
 namespace {
@@ -87,6 +88,20 @@ TEST(Tool, UsageErrorsExitWithStatus2) {
     EXPECT_NE(r.errors.find("Usage: etiquem-dic"), std::string::npos);
   }
   EXPECT_EQ(RunShell(kTool + " -h").status, 0);
+}
+
+TEST(Tool, VersionIsThePackagesWithStatus0) {
+  auto r = RunShell(kTool + " --version");
+  EXPECT_EQ(r.output, std::string("etiquem ") + etiquem::kVersion + "\n");
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(r.status, 0);
+  // Only alone: anything after it is a bad command line.
+  r = RunShell(kTool + " --version x");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.status, 2);
+  r = RunShell("{ " + kTool + " --version > /dev/full; }");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "Error: cannot write the version\n");
 }
 
 TEST(Tool, AttSourcesByExtensionOrOption) {

@@ -42,6 +42,6 @@ check_tree() {
   [[ $got == *'&'* ]] || fail "no reading in [$got]"
   got=$(cd "$elsewhere" && echo "$kSentence" | "$root/bin/etiquem" -s -b "$root/share/etiquem/sample.bin")
   expect_eq "the sample dictionary" "$kSampleReading" "$got"
-  expect_eq "etiquem --version" "etiquem 1.0.0" "$("$root/bin/etiquem" --version)"
-  expect_eq "etiquem-dic --version" "etiquem 1.0.0" "$("$root/bin/etiquem-dic" --version)"
+  expect_eq "etiquem --version" "$("$etiquem" --version)" "$("$root/bin/etiquem" --version)"
+  expect_eq "etiquem-dic --version" "$("$etiquem_dic" --version)" "$("$root/bin/etiquem-dic" --version)"
 }
