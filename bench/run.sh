@@ -5,6 +5,7 @@
 #
 #   bench/run.sh [--runs N] [--no-es] [--no-peers] [--install-peers]
 #                [--strace] [--big] [--bin PATH] [--build-dir DIR]
+#                [--chart FILE | --no-chart]
 #
 # Reads ../shared (beside the repository); skips cleanly when it is absent.
 set -euo pipefail
@@ -23,6 +24,7 @@ DO_STRACE=0
 DO_BIG=0
 BIN=
 BUILD_DIR=$ROOT/build-release
+CHART=$ROOT/bench/throughput.svg
 
 usage() {
   cat <<'EOF'
@@ -37,6 +39,9 @@ usage: bench/run.sh [options]
                     (ca.txt repeated, piped in; output to /dev/null)
   --bin PATH        use this etiquem binary instead of building one
   --build-dir DIR   Release build directory (default: build-release)
+  --chart FILE      draw the MB/s of this run as an SVG chart in FILE, with
+                    gnuplot (default: bench/throughput.svg, the README's)
+  --no-chart        no chart
 EOF
 }
 
@@ -51,6 +56,8 @@ while (($#)); do
     --big) DO_BIG=1 ;;
     --bin) BIN=${2:?--bin needs a path}; shift ;;
     --build-dir) BUILD_DIR=${2:?--build-dir needs a directory}; shift ;;
+    --chart) CHART=${2:?--chart needs a file}; shift ;;
+    --no-chart) CHART= ;;
     -h|--help) usage; exit 0 ;;
     *) echo "run.sh: unknown option: $1" >&2; usage >&2; exit 2 ;;
   esac
@@ -405,3 +412,9 @@ TABLE=$RESULTS/table.txt
 echo
 cat "$TABLE"
 log "bench: table in $TABLE, raw rows in $ROWS"
+
+# ---------------------------------------------------------------- chart
+if [[ -n $CHART && -s $ROWS ]]; then
+  "$ROOT/bench/chart.sh" "$ROWS" "$CHART" \
+    "$(date -u '+%Y-%m-%d'), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), median of $RUNS runs"
+fi
