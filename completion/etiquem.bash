@@ -6,7 +6,8 @@
 # only), so it also works when sourced by hand:
 #   source completion/etiquem.bash
 # The option lists must match the programs' own; tests/install/completion_test.sh
-# compares them with `etiquem --help` and the usage of etiquem-dic.
+# compares them with `etiquem --help` and the usage of etiquem-dic
+# (`hunspell`, which its usage does not list, is tools/README.md's).
 
 _etiquem() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=
@@ -34,7 +35,7 @@ _etiquem_dic() {
   ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    mapfile -t COMPREPLY < <(compgen -W 'compile dump info -h --help --version' -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W 'compile dump info hunspell -h --help --version' -- "$cur")
     return
   fi
   case ${COMP_WORDS[1]} in
@@ -43,6 +44,15 @@ _etiquem_dic() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       elif [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '-o --dic --att --latin1 --utf8 -v' -- "$cur")
+      else
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      fi
+      ;;
+    hunspell)
+      if [[ $prev == -o || $prev == -l ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      elif [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '-l -o -v' -- "$cur")
       else
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       fi

@@ -32,7 +32,9 @@ expect_eq "etiquem -d t" "text.txt" "$(complete_words _etiquem etiquem -d t)"
 
 dic_options=$("$etiquem_dic" --help | grep -oE '(^| |\[)--?[a-z0-9]+' | sed 's/^[ [\]*//' | sort -u | paste -sd' ')
 expect_eq "etiquem-dic compile -" "$dic_options" "$(complete_words _etiquem_dic etiquem-dic compile x.dic -)"
-expect_eq "etiquem-dic" "--help --version -h compile dump info" "$(complete_words _etiquem_dic etiquem-dic '')"
+expect_eq "etiquem-dic" "--help --version -h compile dump hunspell info" "$(complete_words _etiquem_dic etiquem-dic '')"
+expect_eq "etiquem-dic hunspell -" "-l -o -v" "$(complete_words _etiquem_dic etiquem-dic hunspell a.aff -)"
+expect_eq "etiquem-dic hunspell x -l t" "text.txt" "$(complete_words _etiquem_dic etiquem-dic hunspell x -l t)"
 expect_eq "etiquem-dic dump" "dir lexicon.bin other.bin" "$(complete_words _etiquem_dic etiquem-dic dump '')"
 expect_eq "etiquem-dic compile x -o t" "text.txt" "$(complete_words _etiquem_dic etiquem-dic compile x -o t)"
 echo "PASS"

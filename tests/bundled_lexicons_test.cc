@@ -1,15 +1,20 @@
-// The bundled sample lexicon, data/mostra.dic, checked entry by entry.
+// The bundled lexicons checked entry by entry: the sample (data/mostra.dic),
+// the hand-written part of the Catalan dictionary (data/catalan/closed.dic)
+// and, when this build generated it from hunspell-ca, the whole Catalan
+// lexicon.
 //
 // A surface form made only of punctuation must be meant as punctuation: its
 // lexical form is the mark itself followed by one punctuation tag. Anything
 // else there is a slip that users meet on every such mark in their texts
 // (an entry "-<TAB>haver<vbhaver><pp><f><sg>", a placeholder for a missing
-// form, gave every dash the readings of a participle). The lexicon is read
+// form, gave every dash the readings of a participle). A lexicon is read
 // with the rules of tools/README.md: comments, directives, escapes, and
 // UTF-8 or Latin-1 text. Then the same as users meet it: every punctuation
-// character of Latin-1 through etiquem with the compiled sample dictionary.
+// character of Latin-1 through etiquem with the compiled sample and default
+// dictionaries.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <set>
@@ -22,7 +27,7 @@
 namespace etiquem {
 namespace {
 
-// The tags of punctuation marks in the sample lexicon (see its header).
+// The tags of punctuation marks (doc/tags.md).
 const std::set<std::string> kPunctuationTags = {
     "sent", "cm", "lpar", "rpar", "lquot", "rquot", "quot", "guio"};
 
@@ -125,25 +130,46 @@ bool MeantAsPunctuation(const LexiconEntry& e) {
              l.substr(e.surface.size() + 1, l.size() - e.surface.size() - 2)) > 0;
 }
 
-TEST(SampleLexicon, PunctuationSurfacesAreMeantAsPunctuation) {
-  const std::string path = std::string(ETIQUEM_SRC) + "/data/mostra.dic";
+// The directory of the built programs, where share/ and data/ are.
+std::string BuildDirectory() {
+  const std::string program = ETIQUEM_BIN;
+  return program.substr(0, program.rfind('/'));
+}
+
+// Checks every entry of the lexicon at `path`; at least `min_entries` must
+// be read and `min_marks` of them be punctuation, so that a lexicon that was
+// not read, or read wrongly, does not pass unseen.
+void CheckLexicon(const std::string& path, size_t min_entries, int min_marks) {
+  SCOPED_TRACE(path);
   const std::vector<LexiconEntry> entries = ReadLexicon(path);
-  ASSERT_GT(entries.size(), 1000u) << "the sample lexicon was not read";
-  int punctuation = 0;
+  ASSERT_GE(entries.size(), min_entries) << "the lexicon was not read";
+  int marks = 0;
   for (const LexiconEntry& e : entries) {
     if (!OnlyPunctuation(e.surface)) continue;
-    ++punctuation;
+    ++marks;
     EXPECT_TRUE(MeantAsPunctuation(e))
         << path << ":" << e.line << ": surface '" << e.surface
         << "' is only punctuation, but reads '" << e.lexical << "'"
         << (e.kind.empty() ? "" : " (" + e.kind + ")");
   }
-  // The marks of the lexicon's header: . ... ? ! , ; : ( ) « » " -
-  EXPECT_GE(punctuation, 13) << "the punctuation entries were not found";
+  EXPECT_GE(marks, min_marks) << "the punctuation entries were not found";
+}
+
+TEST(BundledLexicons, PunctuationSurfacesAreMeantAsPunctuation) {
+  // . ... ? ! , ; : ( ) « » " - and, in the Catalan one, [ ]
+  CheckLexicon(std::string(ETIQUEM_SRC) + "/data/mostra.dic", 1000, 13);
+  CheckLexicon(std::string(ETIQUEM_SRC) + "/data/catalan/closed.dic", 300, 15);
+}
+
+TEST(BundledLexicons, GeneratedCatalanLexicon) {
+  const std::string path = BuildDirectory() + "/data/catalan.dic";
+  if (access(path.c_str(), R_OK) != 0)
+    GTEST_SKIP() << "no " << path << " (hunspell-ca is not installed)";
+  CheckLexicon(path, 500000, 15);
 }
 
 // The check itself: it refuses what it is meant to refuse.
-TEST(SampleLexicon, CheckRefusesNonPunctuationReadings) {
+TEST(BundledLexicons, CheckRefusesNonPunctuationReadings) {
   EXPECT_TRUE(OnlyPunctuation("-"));
   EXPECT_TRUE(OnlyPunctuation("\xab"));  // «
   EXPECT_FALSE(OnlyPunctuation("l'"));
@@ -165,15 +191,10 @@ TEST(SampleLexicon, CheckRefusesNonPunctuationReadings) {
   EXPECT_EQ(latin1, "\xab" "a\xe0");
 }
 
-// The compiled sample dictionary of this build.
-std::string SampleDictionary() {
-  const std::string program = ETIQUEM_BIN;
-  return program.substr(0, program.rfind('/')) + "/share/etiquem/sample.bin";
-}
-
-TEST(SampleLexicon, ADashReadsAsADash) {
+TEST(BundledLexicons, ADashReadsAsADash) {
   test_support::Result r = test_support::RunCommand(
-      {ETIQUEM_BIN, "-s", "-b", SampleDictionary()}, "casa - i\n");
+      {ETIQUEM_BIN, "-s", "-b", BuildDirectory() + "/share/etiquem/sample.bin"},
+      "casa - i\n");
   EXPECT_EQ(r.output,
             "casa/casa&n;&f;&sg;/casar&vblex;&pri;&p3;&sg;/ -/-&guio;/ "
             "i/i&cnjcoo;/\n");
@@ -181,11 +202,10 @@ TEST(SampleLexicon, ADashReadsAsADash) {
   EXPECT_EQ(r.status, 0);
 }
 
-// Each punctuation character alone on a line, through etiquem -s: it is
-// echoed (no reading) or every one of its readings is the character with
-// one punctuation tag.
-TEST(SampleLexicon, EveryPunctuationCharacterReadsOnlyAsPunctuation) {
-  std::string input;
+// Each punctuation character alone on a line, through etiquem -s -m: it is
+// echoed or read as an unknown word (no reading), or every one of its
+// readings is the character with one punctuation tag.
+void CheckPunctuationReadings(const std::string& dictionary) {
   std::vector<std::string> marks;
   for (int c = 0x21; c <= 0xFF; ++c) {
     if (c >= 0x7F && c <= 0xA0) continue;  // DEL, C1 controls, no-break space
@@ -196,10 +216,11 @@ TEST(SampleLexicon, EveryPunctuationCharacterReadsOnlyAsPunctuation) {
   int read = 0;
   for (const std::string& mark : marks) {
     test_support::Result r = test_support::RunCommand(
-        {ETIQUEM_BIN, "-s", "-b", SampleDictionary()}, mark + "\n");
+        {ETIQUEM_BIN, "-s", "-m", "-b", dictionary}, mark + "\n");
     ASSERT_EQ(r.status, 0) << r.errors;
     const std::string out = r.output;
-    if (out == mark + "\n") continue;  // no reading
+    if (out == mark + "\n" || out == mark + "/<d>" + mark + "</d>\n")
+      continue;  // no reading
     ASSERT_EQ(out.rfind(mark + "/", 0), 0u) << out;
     ASSERT_EQ(out.substr(out.size() - 2), "/\n") << out;
     ++read;
@@ -220,7 +241,14 @@ TEST(SampleLexicon, EveryPunctuationCharacterReadsOnlyAsPunctuation) {
           << "'" << mark << "' reads '" << reading << "' in: " << out;
     }
   }
-  EXPECT_GE(read, 13) << "the punctuation of the sample dictionary";
+  EXPECT_GE(read, 13) << "the punctuation of the dictionary";
+}
+
+TEST(BundledLexicons, EveryPunctuationCharacterReadsOnlyAsPunctuation) {
+  for (const char* name : {"sample.bin", "default.bin"}) {
+    SCOPED_TRACE(name);
+    CheckPunctuationReadings(BuildDirectory() + "/share/etiquem/" + name);
+  }
 }
 
 }  // namespace
