@@ -93,98 +93,58 @@ std::string Complaint(const std::string& problem) {
   return kBin + ": " + problem + "\n";
 }
 
-TEST(Help, WritesTheUsageTextWithStatus0) {
-  Result r = RunCommand({kBin, "-h"});
-  EXPECT_EQ(r.output, kUsageText);
-  EXPECT_EQ(r.errors, "");
-  EXPECT_EQ(r.status, 0);
-}
+// One run of the program: its arguments after the name, and the exact
+// standard output, standard error and status it must give.
+struct CommandLineCase {
+  const char* what;
+  std::vector<std::string> args;
+  std::string output;
+  std::string errors;
+  int status;
+};
 
-TEST(Help, WinsOverAMissingInputFile) {
-  // Nothing is opened before the options are all read.
-  Result r = RunCommand({kBin, "-f", "/no/existeix/entrada.txt", "-h"});
-  EXPECT_EQ(r.output, kUsageText);
-  EXPECT_EQ(r.errors, "");
-  EXPECT_EQ(r.status, 0);
-}
-
-TEST(Help, AfterValidOptionsAndGrouped) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {kBin, "-s", "-m", "-h"},
-           {kBin, "-smh"},
-           {kBin, "-b", "/no/existeix.bin", "-h", "-x"}}) {
-    Result r = RunCommand(args);
-    EXPECT_EQ(r.output, kUsageText) << args[1];
-    EXPECT_EQ(r.errors, "") << args[1];
-    EXPECT_EQ(r.status, 0) << args[1];
+// Help, bad options and words left over, as a table: each row a whole run.
+TEST(CommandLine, ExactOutputErrorsAndStatus) {
+  const std::string usage = kUsageText;
+  const std::string hint = kUsageHint;
+  const std::string loose = "Hay opciones no v\xe1lidas en la entrada: ";
+  const CommandLineCase cases[] = {
+      {"-h writes the usage text", {"-h"}, usage, "", 0},
+      {"nothing is opened before the options are all read",
+       {"-f", "/no/existeix/entrada.txt", "-h"}, usage, "", 0},
+      {"-h after valid options", {"-s", "-m", "-h"}, usage, "", 0},
+      {"-h grouped", {"-smh"}, usage, "", 0},
+      {"-h ends the parse", {"-b", "/no/existeix.bin", "-h", "-x"}, usage, "",
+       0},
+      {"an unknown letter", {"-x"}, "",
+       Complaint("invalid option -- 'x'") + hint, 1},
+      {"a bad option before -h ends with its message", {"-q", "-h"}, "",
+       Complaint("invalid option -- 'q'") + hint, 1},
+      {"-f without its argument", {"-s", "-f"}, "",
+       Complaint("option requires an argument -- 'f'") + hint, 1},
+      {"-b without its argument", {"-b"}, "",
+       Complaint("option requires an argument -- 'b'") + hint, 1},
+      {"-d without its argument", {"-d"}, "",
+       Complaint("option requires an argument -- 'd'") + hint, 1},
+      {"one word left over", {"fitxer.txt"}, "", loose + "fitxer.txt \n", 1},
+      // getopt moves the words behind the options: -s and -b are still
+      // taken, and the words are listed in their order, each with a blank.
+      {"words before and after options",
+       {"u", "-s", "dos", "-b", Dictionary(), "tres"}, "",
+       loose + "u dos tres \n", 1},
+      {"a word ends the run before the automaton is looked at",
+       {"-b", "/no/existeix.bin", "sobrant"}, "", loose + "sobrant \n", 1},
+      {"options after a word are still parsed: the bad letter comes first",
+       {"paraula", "-z"}, "", Complaint("invalid option -- 'z'") + hint, 1},
+  };
+  for (const CommandLineCase& c : cases) {
+    std::vector<std::string> args = {kBin};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = RunCommand(args);
+    EXPECT_EQ(r.output, c.output) << c.what;
+    EXPECT_EQ(r.errors, c.errors) << c.what;
+    EXPECT_EQ(r.status, c.status) << c.what;
   }
-}
-
-TEST(BadOption, UnknownLetter) {
-  Result r = RunCommand({kBin, "-x"});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors, Complaint("invalid option -- 'x'") + kUsageHint);
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(BadOption, BeforeHelpEndsWithItsMessage) {
-  Result r = RunCommand({kBin, "-q", "-h"});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors, Complaint("invalid option -- 'q'") + kUsageHint);
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(BadOption, FWithoutArgument) {
-  Result r = RunCommand({kBin, "-s", "-f"});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors,
-            Complaint("option requires an argument -- 'f'") + kUsageHint);
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(BadOption, BAndDWithoutArgument) {
-  for (const char* o : {"-b", "-d"}) {
-    Result r = RunCommand({kBin, o});
-    EXPECT_EQ(r.output, "");
-    EXPECT_EQ(r.errors,
-              Complaint(std::string("option requires an argument -- '") + o[1] +
-                        "'") +
-                  kUsageHint);
-    EXPECT_EQ(r.status, 1);
-  }
-}
-
-TEST(LooseWords, OneWord) {
-  Result r = RunCommand({kBin, "fitxer.txt"});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors,
-            "Hay opciones no v\xe1lidas en la entrada: fitxer.txt \n");
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(LooseWords, BeforeAndAfterOptions) {
-  // getopt moves the words behind the options: -s and -b are still taken,
-  // and the words are listed in their order, each followed by one blank.
-  Result r = RunCommand({kBin, "u", "-s", "dos", "-b", Dictionary(), "tres"});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors,
-            "Hay opciones no v\xe1lidas en la entrada: u dos tres \n");
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(LooseWords, AutomatonIsNotLoaded) {
-  // The word ends the run before the automaton file is looked at.
-  Result r = RunCommand({kBin, "-b", "/no/existeix.bin", "sobrant"});
-  EXPECT_EQ(r.errors, "Hay opciones no v\xe1lidas en la entrada: sobrant \n");
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(LooseWords, BadOptionAfterAWord) {
-  // Options after a word are still parsed, so the bad letter is met first.
-  Result r = RunCommand({kBin, "paraula", "-z"});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors, Complaint("invalid option -- 'z'") + kUsageHint);
-  EXPECT_EQ(r.status, 1);
 }
 
 TEST(Execution, AnalysesStandardInput) {
