@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +165,37 @@ Result RunWithInputFile(const std::vector<std::string>& args,
   }
   close(fd);
   return r;
+}
+
+long PeakMemoryKiB(const std::string& command) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // A fresh process, whose only child is the command: its figure for
+    // its children is the command's own.
+    close(pipe_fds[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    struct rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const long peak = WIFEXITED(status) && WEXITSTATUS(status) == 0
+                          ? usage.ru_maxrss
+                          : -2;
+    (void)!write(pipe_fds[1], &peak, sizeof peak);
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  long peak = -1;
+  (void)!read(pipe_fds[0], &peak, sizeof peak);
+  close(pipe_fds[0]);
+  waitpid(pid, nullptr, 0);
+  return peak;
 }
 
 }  // namespace etiquem::test_support

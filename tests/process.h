@@ -52,6 +52,10 @@ Result RunWithInputFile(const std::vector<std::string>& args,
                         const std::string& input_path,
                         const RunOptions& options = {});
 
+// Runs `command` with /bin/sh to its end and returns the peak resident
+// memory of the largest process it ran, in KiB; negative when it failed.
+long PeakMemoryKiB(const std::string& command);
+
 }  // namespace etiquem::test_support
 
 #endif  // ETIQUEM_TESTS_PROCESS_H_

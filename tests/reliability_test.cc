@@ -24,6 +24,7 @@
 namespace etiquem {
 namespace {
 
+using test_support::PeakMemoryKiB;
 using test_support::Result;
 using test_support::RunCommand;
 using test_support::RunOptions;
@@ -82,38 +83,6 @@ std::string UnknownWords(char first, int count) {
     text += i % 9 == 0 ? "\n" : " ";
   }
   return text;
-}
-
-// Peak resident memory, in KiB, of a shell command run to its end.
-long PeakMemoryKiB(const std::string& command) {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return -1;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // A fresh process, whose only child is the command: its figure for
-    // its children is the command's own.
-    close(pipe_fds[0]);
-    const pid_t child = fork();
-    if (child == 0) {
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    struct rusage usage;
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const long peak = WIFEXITED(status) && WEXITSTATUS(status) == 0
-                          ? usage.ru_maxrss
-                          : -2;
-    (void)!write(pipe_fds[1], &peak, sizeof peak);
-    _exit(0);
-  }
-  close(pipe_fds[1]);
-  long peak = -1;
-  (void)!read(pipe_fds[0], &peak, sizeof peak);
-  close(pipe_fds[0]);
-  waitpid(pid, nullptr, 0);
-  return peak;
 }
 
 // A run whose output is thousands of times its input holds no more than a
