@@ -1,4 +1,5 @@
-// Test helper: automaton files written from a readable description.
+// Test helper: automaton files written from a readable description, laid out
+// as doc/automaton-format.md describes.
 //
 // A description is a few lines of text; tests say what the transducer is and
 // the helper writes the exact bytes the program loads. Example, the 93-byte

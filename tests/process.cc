@@ -9,11 +9,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -57,13 +59,27 @@ Result RunWith(const std::vector<std::string>& args, const std::string& input,
     dup2(input_fd >= 0 ? input_fd : in[0], 0);
     if (op.output == StandardOutputMode::kCaptured) {
       dup2(out[1], 1);
-    } else if (op.output == StandardOutputMode::kFull) {
-      int full = open("/dev/full", O_WRONLY);
-      if (full < 0) _exit(126);
-      dup2(full, 1);
-      close(full);
+    } else if (op.output == StandardOutputMode::kFull ||
+               op.output == StandardOutputMode::kAppend) {
+      int file = op.output == StandardOutputMode::kFull
+                     ? open("/dev/full", O_WRONLY)
+                     : open(op.output_path.c_str(),
+                            O_WRONLY | O_CREAT | O_APPEND, 0666);
+      if (file < 0) _exit(126);
+      dup2(file, 1);
+      close(file);
     }
     dup2(err[1], 2);
+    if (op.errors_full) {
+      int full = open("/dev/full", O_WRONLY);
+      if (full < 0) _exit(126);
+      dup2(full, 2);
+      close(full);
+    }
+    if (op.address_space_limit != 0) {
+      const rlimit limit{op.address_space_limit, op.address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
     if (op.output == StandardOutputMode::kClosed) close(1);
     if (!op.directory.empty() && chdir(op.directory.c_str()) != 0) _exit(126);
     execv(argv[0], argv.data());
@@ -75,7 +91,15 @@ Result RunWith(const std::vector<std::string>& args, const std::string& input,
   close(err[1]);
 
   Result r;
-  size_t sent = 0;
+  const auto started = std::chrono::steady_clock::now();
+  // Bytes to feed: `input`, or `input` repeated up to op.input_length; the
+  // pattern is repeated past 64 KiB so that a write may start anywhere in it.
+  const uint64_t to_send =
+      op.input_length != 0 && !input.empty() ? op.input_length : input.size();
+  std::string pattern = input;
+  if (to_send > input.size())
+    while (pattern.size() < (1 << 16) + input.size()) pattern += input;
+  uint64_t sent = 0;
   int fd_in = in[1];
   if (fd_in >= 0) {
     SetNonBlocking(fd_in);
@@ -112,9 +136,12 @@ Result RunWith(const std::vector<std::string>& args, const std::string& input,
       if (p[i].revents == 0) continue;
       int fd = p[i].fd;
       if (fd == fd_in) {
-        ssize_t w = write(fd, input.data() + sent, input.size() - sent);
-        if (w > 0) sent += size_t(w);
-        if ((w < 0 && errno != EAGAIN) || sent == input.size()) {
+        const size_t from = size_t(sent % input.size());
+        const size_t length = size_t(
+            std::min<uint64_t>(pattern.size() - from, to_send - sent));
+        ssize_t w = write(fd, pattern.data() + from, length);
+        if (w > 0) sent += uint64_t(w);
+        if ((w < 0 && errno != EAGAIN) || sent == to_send) {
           close(fd_in);  // done, or the program closed its input
           fd_in = -1;
         }
@@ -134,8 +161,13 @@ Result RunWith(const std::vector<std::string>& args, const std::string& input,
     if (fd >= 0) close(fd);
 
   int st = 0;
-  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &st, 0, &usage) < 0 && errno == EINTR) {
   }
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                            started)
+                  .count();
+  r.peak_kb = usage.ru_maxrss;
   if (WIFEXITED(st)) {
     r.status = WEXITSTATUS(st);
   } else if (WIFSIGNALED(st)) {

@@ -12,6 +12,7 @@
 #ifndef ETIQUEM_TESTS_PROCESS_H_
 #define ETIQUEM_TESTS_PROCESS_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct Result {
   int status = -1;         // exit status 0..255; -1 if killed by a signal
   int signal_number = 0;   // the signal that ended it, or 0
   bool timed_out = false;  // killed because it outlived the limit
+  double seconds = 0;      // wall-clock time from start to end
+  long peak_kb = 0;        // peak resident size, in KiB (getrusage)
 };
 
 // How standard output is connected.
@@ -30,12 +33,22 @@ enum class StandardOutputMode {
   kCaptured,  // a pipe read into Result::output
   kClosed,    // closed before the program starts
   kFull,      // /dev/full: every write fails with ENOSPC
+  kAppend,    // appended to RunOptions::output_path, as `>> path` does
 };
 
 struct RunOptions {
   std::string directory;  // working directory; empty: the current one
   StandardOutputMode output = StandardOutputMode::kCaptured;
   int seconds = 30;  // time limit, after which the program is killed
+  std::string output_path;   // the file of StandardOutputMode::kAppend
+  bool errors_full = false;  // standard error on /dev/full (errors are lost)
+  // When not 0: standard input is `input` repeated up to this many bytes
+  // (UINT64_MAX: until the program stops reading).
+  uint64_t input_length = 0;
+  // When not 0: the child's address space is limited to this many bytes
+  // (RLIMIT_AS), so that a runaway allocation fails instead of taking the
+  // machine's memory. Useless under AddressSanitizer, which reserves more.
+  uint64_t address_space_limit = 0;
 };
 
 // Runs `args[0]` (a path; no PATH search) with `args` as its argv. The

@@ -9,7 +9,10 @@
 // This file only parses the command line, reads and writes files and reports
 // errors; the compilers live in dictionary/. A compiled file is written to a
 // temporary file beside FILE and renamed over it, so a failed run leaves
-// nothing behind and never a half-written FILE.
+// nothing behind and never a half-written FILE. Every write is checked:
+// output that cannot be written whole (a full disk, a closed descriptor)
+// ends the run with status 1 and, where standard error still takes it, one
+// line saying what was lost.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,6 +56,14 @@ struct Command {
 int Fail(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   return 1;
+}
+
+// Writes `text` whole to `stream` and flushes it; false when any of it could
+// not be written (a full disk, a closed descriptor).
+bool WriteAndFlush(std::FILE* stream, const std::string& text) {
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  return std::fflush(stream) == 0 && written && !std::ferror(stream);
 }
 
 bool ReadFile(const std::string& name, std::string& bytes, std::string& error) {
@@ -165,25 +176,32 @@ int Compile(int argc, char** argv) {
             : etiquem::dictionary::CompileLexicon(o.source_path, bytes,
                                                   o.encoding, a, error, &stats);
   if (!read_ok) return Fail(error);
+  // Warnings and counts go to standard error. When they cannot be written
+  // the file is still made, and the status says that something failed.
+  std::string notes;
   for (const std::string& warning : warnings)
-    std::fprintf(stderr, "Warning: %s: %s\n", o.source_path.c_str(),
-                 warning.c_str());
+    notes += "Warning: " + o.source_path + ": " + warning + "\n";
+  bool notes_written = WriteAndFlush(stderr, notes);
   const std::string path = etiquem::dictionary::Serialise(a);
   if (!WriteFile(o.output_path, path, error)) return Fail(error);
   if (o.verbose) {
-    if (!o.att)
-      std::fprintf(stderr,
-                   "%zu entries (%zu repeats dropped), %zu forms, %s; trie "
-                   "%zu states; %zu forms padded (%zu moves), %zu order "
-                   "branches\n",
-                   stats.entries, stats.repeats, stats.forms,
-                   stats.encoding == Encoding::kUtf8 ? "UTF-8" : "Latin-1",
-                   stats.trie_nodes, stats.padded_forms, stats.padding_moves,
-                   stats.order_branches);
-    std::fprintf(stderr, "%zu states, %zu defines, %zu bytes\n",
-                 a.states.size(), a.symbol_names.size(), path.size());
+    char line[512];
+    if (!o.att) {
+      std::snprintf(line, sizeof line,
+                    "%zu entries (%zu repeats dropped), %zu forms, %s; trie "
+                    "%zu states; %zu forms padded (%zu moves), %zu order "
+                    "branches\n",
+                    stats.entries, stats.repeats, stats.forms,
+                    stats.encoding == Encoding::kUtf8 ? "UTF-8" : "Latin-1",
+                    stats.trie_nodes, stats.padded_forms, stats.padding_moves,
+                    stats.order_branches);
+      notes_written = WriteAndFlush(stderr, line) && notes_written;
+    }
+    std::snprintf(line, sizeof line, "%zu states, %zu defines, %zu bytes\n",
+                  a.states.size(), a.symbol_names.size(), path.size());
+    notes_written = WriteAndFlush(stderr, line) && notes_written;
   }
-  return 0;
+  return notes_written ? 0 : 1;
 }
 
 constexpr const char* kHunspellUsage =
@@ -230,16 +248,19 @@ int Hunspell(int argc, char** argv) {
                                            error, &st))
     return Fail(error);
   if (!WriteFile(target, lexicon, error)) return Fail(error);
-  if (verbose)
-    std::fprintf(stderr,
-                 "%zu dictionary words (%zu skipped), %zu accepted words "
-                 "without a reading; %zu verbs and %zu other words inflected "
-                 "by inference; %zu hand-written entries; %zu generated "
-                 "entries written, %zu left to hand-written forms\n",
-                 st.dictionary_words, st.skipped_words, st.unmapped_words,
-                 st.paradigm_verbs, st.inferred_words, st.handwritten,
-                 st.generated, st.overridden);
-  return 0;
+  if (!verbose) return 0;
+  // The counts go to standard error; when they cannot be written the file
+  // is still made, and the status says that something failed.
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "%zu dictionary words (%zu skipped), %zu accepted words "
+                "without a reading; %zu verbs and %zu other words inflected "
+                "by inference; %zu hand-written entries; %zu generated "
+                "entries written, %zu left to hand-written forms\n",
+                st.dictionary_words, st.skipped_words, st.unmapped_words,
+                st.paradigm_verbs, st.inferred_words, st.handwritten,
+                st.generated, st.overridden);
+  return WriteAndFlush(stderr, line) ? 0 : 1;
 }
 
 // Loads FILE as etiquem does.
@@ -256,32 +277,34 @@ int Dump(const char* name) {
   std::string error, text;
   if (!LoadFile(name, t, error)) return Fail(error);
   if (!etiquem::dictionary::DumpAtt(t, text, error)) return Fail(error);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : Fail("Error: cannot write the dump");
+  return WriteAndFlush(stdout, text) ? 0 : Fail("Error: cannot write the dump");
 }
 
 int Info(const char* name) {
   etiquem::Automaton t;
   std::string error, bytes;
-  if (!ReadFile(name, bytes, error)) return Fail(error);
+  // Loaded first, so that a file that never ends is refused before it is
+  // read whole for its size.
   if (!LoadFile(name, t, error)) return Fail(error);
+  if (!ReadFile(name, bytes, error)) return Fail(error);
   const std::string text = etiquem::dictionary::CountsReport(t, bytes.size());
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : Fail("Error: cannot write the counts");
+  return WriteAndFlush(stdout, text) ? 0
+                                     : Fail("Error: cannot write the counts");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "-h" || command == "--help") {
-    std::fputs(kUsageText, stdout);
-    return 0;
-  }
-  if (command == "--version" && argc == 2) {
-    std::printf("etiquem %s\n", etiquem::kVersion);
-    return std::fflush(stdout) == 0 ? 0 : Fail("Error: cannot write the version");
-  }
+  if (command == "-h" || command == "--help")
+    return WriteAndFlush(stdout, kUsageText)
+               ? 0
+               : Fail("Error: cannot write the usage");
+  if (command == "--version" && argc == 2)
+    return WriteAndFlush(stdout, std::string("etiquem ") + etiquem::kVersion +
+                                     "\n")
+               ? 0
+               : Fail("Error: cannot write the version");
   if (command == "compile") return Compile(argc, argv);
   if (command == "hunspell") return Hunspell(argc, argv);
   if ((command == "dump" || command == "info") && argc == 3)

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "cli/output_files.h"
+#include "cli/same_file.h"
 #include "engine/messages.h"
 #include "etiquem/etiquem.h"
 #include "version.h"
@@ -238,6 +239,13 @@ int RunProgram(int argc, char** argv) {
       Dictionary::Load(o.automaton_path, &error);
   if (!dictionary) ExitWith(error.status, error.message);
 
+  // No output may feed the input or overwrite the automaton: checked before
+  // the unknown-words file is created, and again on what was opened.
+  RunFiles run_files{input_fd, o.automaton_path, 1,
+                     o.unknown_file == 1 ? o.unknown_path : nullptr, -1};
+  if (std::string e = SameFileError(run_files); !e.empty())
+    ExitWith(messages::kStatusFailure, e);
+
   OutputFiles files;
   files.standard_output.fd = 1;
   files.standard_output.name = messages::kStandardOutputName;
@@ -247,6 +255,9 @@ int RunProgram(int argc, char** argv) {
         open(o.unknown_path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (files.unknown_words.fd < 0)
       ExitWith(messages::kStatusFailure, messages::kUnknownWordsNotOpened);
+    run_files.unknown_fd = files.unknown_words.fd;
+    if (std::string e = SameFileError(run_files); !e.empty())
+      ExitWith(messages::kStatusFailure, e);
   }
 
   Options options;

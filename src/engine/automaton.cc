@@ -1,12 +1,23 @@
 // Loading the automaton file and the lookups on the loaded model.
 //
-// The file is read whole with a few read(2) calls and parsed from memory.
-// Parsing runs twice over the bytes: the first pass checks every count and
-// length against the bytes that remain (so a hostile count never makes us
-// allocate more than the file could describe) and counts groups and moves;
-// the second fills vectors of exactly that size. A file that ends early or
-// holds impossible values is refused with one line naming the file, what is
-// wrong and where.
+// The layout is described field by field in doc/automaton-format.md.
+//
+// The file is parsed in one pass while it is read, in chunks of kChunkBytes,
+// and every field is checked as it arrives, so a broken file is refused at
+// the first byte that condemns it and a file that never ends (a device, a
+// pipe) costs no more than what has arrived. The model grows record by
+// record as its bytes come in, never ahead of them: a hostile count makes
+// nothing large by itself. Pointers into the model's flat vectors are set
+// once the last record is in, when the vectors no longer move.
+//
+// Counts are also checked against the size of the file when it is known
+// before reading (a regular file, bytes in memory): a count that needs more
+// bytes than remain ends the load at once, as a file ending early, reported
+// at the file's end. When the size is not known, counts are taken at their
+// word until the stream ends; a fault found before then is reported at once,
+// where a file long enough for those counts would have it reported. A file
+// that ends early or holds impossible values is refused with one line naming
+// the file, what is wrong and where.
 
 #include "engine/automaton.h"
 
@@ -14,6 +25,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -22,66 +35,50 @@ namespace etiquem {
 
 namespace {
 
-// A read position in the file's bytes. Reads past the end set `ended_early`.
-struct Cursor {
-  const uint8_t* data;
-  size_t size;
-  size_t pos = 0;
-  bool ended_early = false;  // the file ended before a field
+// Bytes read from a descriptor at a time.
+constexpr size_t kChunkBytes = size_t(1) << 16;
 
-  bool Remains(size_t n) const { return size - pos >= n; }
+// `ParseState::known_size` when the size is not known before reading.
+constexpr uint64_t kUnknownSize = UINT64_MAX;
 
-  int32_t Int32() {
-    if (!Remains(4)) {
-      ended_early = true;
-      return 0;
-    }
-    uint32_t v = uint32_t(data[pos]) | uint32_t(data[pos + 1]) << 8 |
-                 uint32_t(data[pos + 2]) << 16 | uint32_t(data[pos + 3]) << 24;
-    pos += 4;
-    return int32_t(v);
-  }
-
-  int16_t Int16() {
-    if (!Remains(2)) {
-      ended_early = true;
-      return 0;
-    }
-    uint16_t v = uint16_t(data[pos] | data[pos + 1] << 8);
-    pos += 2;
-    return int16_t(v);
-  }
+// The bytes of the file as they arrive: a window onto the file, refilled
+// from a descriptor, or all the bytes at once when they are in memory.
+// Invariant: window_offset <= ParseState::pos <= window_offset + window_size.
+struct ByteSource {
+  int fd = -1;                      // read on demand; -1: all in `window`
+  std::vector<uint8_t> chunk;       // storage of `window` when reading `fd`
+  const uint8_t* window = nullptr;  // the bytes from `window_offset` on
+  size_t window_size = 0;           // bytes in `window`
+  uint64_t window_offset = 0;       // file offset of window[0]
+  bool at_end = false;              // nothing follows the window
+  int read_errno = 0;               // errno of a failed read, or 0
 };
 
 // Where a parse stands; `error` is set at the first fault.
 struct ParseState {
-  Cursor cursor;
-  const char* name;
+  ByteSource source;
+  uint64_t pos = 0;                  // file offset of the next field
+  uint64_t known_size = kUnknownSize;  // the file's size, when known ahead
+  uint64_t claimed_end = 0;  // the furthest offset the counts read so far
+                             // need the file to reach
+  bool ended_early = false;  // a field read found the end of the file
+  const char* name = "";     // the file's name in messages
   std::string error;
-  uint64_t group_count = 0;   // groups counted in the first pass
-  uint64_t move_count = 0;    // moves counted in the first pass
-  uint64_t marker_count = 0;  // marker groups counted in the first pass
+  // Message for an allocation that fails now, named after the part of the
+  // model being grown.
+  const char* memory_message = nullptr;
 };
 
-void Fail(ParseState& a, const std::string& problem) {
-  if (!a.error.empty()) return;
-  a.error = "Error: El fichero binario " + std::string(a.name) +
-            " no es v\xe1lido: " + problem + " (byte " +
-            std::to_string(a.cursor.pos) + ")\n";
-}
+constexpr const char kNoMemoryForStates[] =
+    "Error: Memoria insuficient en CrearNodo\n";
+constexpr const char kNoMemoryForGroups[] =
+    "Error: Memoria insuficient en CrearTrans\n";
+constexpr const char kNoMemoryForMoves[] =
+    "Error: Memoria insuficient en CrearStrans\n";
+constexpr const char kNoMemoryForSymbolNames[] =
+    "Error: Mem\xf2ria insuficient en Creardefs\n";
 
-bool EndedEarly(ParseState& a) {
-  if (a.cursor.ended_early) Fail(a, "termina antes de tiempo");
-  return !a.error.empty();
-}
-
-bool IsMarker(int input_symbol) {
-  return input_symbol == kEndOfAnalysis || input_symbol == kEndOfPiece ||
-         input_symbol == kEndOfUnknown;
-}
-
-// Alloc helpers in the shape of the model's allocation functions: each ends
-// the load with its own message when memory runs out.
+// Sizes `v` to `n` entries at once; on failure sets `error` to `message`.
 template <typename T>
 bool Allocate(std::vector<T>& v, uint64_t n, const char* message,
               std::string& error) {
@@ -94,78 +91,179 @@ bool Allocate(std::vector<T>& v, uint64_t n, const char* message,
   return true;
 }
 
-bool CreateStates(Automaton& t, uint64_t n, std::string& error) {
-  return Allocate(t.states, n, "Error: Memoria insuficient en CrearNodo\n",
-                  error);
-}
-bool CreateGroups(Automaton& t, uint64_t n, std::string& error) {
-  return Allocate(t.groups, n, "Error: Memoria insuficient en CrearTrans\n",
-                  error);
-}
-bool CreateMoves(Automaton& t, uint64_t n, std::string& error) {
-  return Allocate(t.moves, n, "Error: Memoria insuficient en CrearStrans\n",
-                  error);
-}
-bool CreateSymbolNames(Automaton& t, int32_t n, std::string& error) {
-  return Allocate(t.symbol_names, uint64_t(n),
-                  "Error: Mem\xf2ria insuficient en Creardefs\n", error);
+void FailAt(ParseState& a, const std::string& problem, uint64_t offset) {
+  if (!a.error.empty()) return;
+  a.error = "Error: El fichero binario " + std::string(a.name) +
+            " no es v\xe1lido: " + problem + " (byte " +
+            std::to_string(offset) + ")\n";
 }
 
-// Alphabet and defines; both passes need them, so they are read once.
+void Fail(ParseState& a, const std::string& problem) {
+  FailAt(a, problem, a.pos);
+}
+
+// The offset just past the last byte of the file; only once it has ended.
+uint64_t FileEnd(const ParseState& a) {
+  assert(a.source.at_end);
+  return a.source.window_offset + a.source.window_size;
+}
+
+// Bytes of the window at and after `pos`.
+size_t Buffered(const ParseState& a) {
+  return size_t(a.source.window_offset + a.source.window_size - a.pos);
+}
+
+const uint8_t* Here(const ParseState& a) {
+  return a.source.window + (a.pos - a.source.window_offset);
+}
+
+// Makes at least `n` (at most kChunkBytes) bytes from `pos` on readable at
+// Here(); false when the file ends (or a read fails) before.
+bool Have(ParseState& a, size_t n) {
+  ByteSource& s = a.source;
+  while (Buffered(a) < n) {
+    if (s.at_end) return false;
+    // Keep the unread bytes at the front and fill the rest of the chunk.
+    const size_t kept = Buffered(a);
+    std::memmove(s.chunk.data(), Here(a), kept);
+    s.window = s.chunk.data();
+    s.window_offset = a.pos;
+    s.window_size = kept;
+    const ssize_t r = read(s.fd, s.chunk.data() + kept, s.chunk.size() - kept);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      if (r < 0) s.read_errno = errno;
+      s.at_end = true;
+      return false;
+    }
+    s.window_size += size_t(r);
+  }
+  return true;
+}
+
+// The counts read so far need `n` more bytes after `pos`. With a known size,
+// a claim beyond it ends the load at once at the file's end; otherwise the
+// claim is remembered, to be judged if the stream ends.
+bool Claim(ParseState& a, uint64_t n) {
+  const uint64_t end = a.pos + n;
+  a.claimed_end = std::max(a.claimed_end, end);
+  if (a.known_size != kUnknownSize && end > a.known_size) {
+    FailAt(a, "termina antes de tiempo", a.known_size);
+    return false;
+  }
+  return true;
+}
+
+// The file ended inside a run of bytes that a count announced.
+bool EndedInRun(ParseState& a) {
+  FailAt(a, "termina antes de tiempo", FileEnd(a));
+  return false;
+}
+
+// After a field read found the end: refuses the file, at the file's end if
+// an earlier count already needed more than it holds, else at the field.
+bool EndedEarly(ParseState& a) {
+  if (a.claimed_end > FileEnd(a))
+    FailAt(a, "termina antes de tiempo", FileEnd(a));
+  else
+    Fail(a, "termina antes de tiempo");
+  return false;
+}
+
+// Field reads: a field the file does not hold whole sets `ended_early` and
+// reads as 0 without moving `pos`, so that a later, shorter field may still
+// be read (the message then points after it).
+int32_t Int32(ParseState& a) {
+  if (!Have(a, 4)) {
+    a.ended_early = true;
+    return 0;
+  }
+  const uint8_t* p = Here(a);
+  a.pos += 4;
+  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                 uint32_t(p[3]) << 24);
+}
+
+int16_t Int16(ParseState& a) {
+  if (!Have(a, 2)) {
+    a.ended_early = true;
+    return 0;
+  }
+  const uint8_t* p = Here(a);
+  a.pos += 2;
+  return int16_t(uint16_t(p[0] | p[1] << 8));
+}
+
+// Reads a run of `n` bytes announced by a count, passing each stretch of it
+// to `take` as it arrives.
+template <typename Take>
+bool ReadRun(ParseState& a, uint64_t n, const Take& take) {
+  if (!Claim(a, n)) return false;
+  while (n > 0) {
+    if (!Have(a, 1)) return EndedInRun(a);
+    const size_t stretch = size_t(std::min<uint64_t>(n, Buffered(a)));
+    take(Here(a), stretch);
+    a.pos += stretch;
+    n -= stretch;
+  }
+  return true;
+}
+
+bool IsMarker(int input_symbol) {
+  return input_symbol == kEndOfAnalysis || input_symbol == kEndOfPiece ||
+         input_symbol == kEndOfUnknown;
+}
+
+// The alphabet and the defines.
 bool ReadSymbols(ParseState& a, Automaton& t) {
-  int32_t alphabet_length = a.cursor.Int32();
-  if (a.cursor.ended_early) return !EndedEarly(a);
+  const int32_t alphabet_length = Int32(a);
+  if (a.ended_early) return EndedEarly(a);
   if (alphabet_length < 0) {
     Fail(a, "longitud de alfabeto negativa");
     return false;
   }
-  if (!a.cursor.Remains(size_t(alphabet_length))) {
-    a.cursor.pos = a.cursor.size;
-    Fail(a, "termina antes de tiempo");
-    return false;
-  }
   t.alphabet_length = alphabet_length;
-  t.alphabet.assign(reinterpret_cast<const char*>(a.cursor.data + a.cursor.pos),
-                    size_t(alphabet_length));
-  a.cursor.pos += size_t(alphabet_length);
+  a.memory_message = kNoMemoryForStates;
+  if (!ReadRun(a, uint64_t(alphabet_length),
+               [&t](const uint8_t* p, size_t n) {
+                 t.alphabet.append(reinterpret_cast<const char*>(p), n);
+               }))
+    return false;
 
-  int32_t symbol_name_count = a.cursor.Int32();
-  if (a.cursor.ended_early) return !EndedEarly(a);
+  const int32_t symbol_name_count = Int32(a);
+  if (a.ended_early) return EndedEarly(a);
   if (symbol_name_count < 0) {
     Fail(a, "n\xfamero de s\xedmbolos negativo");
     return false;
   }
   // Each define takes at least 8 bytes.
-  if (uint64_t(symbol_name_count) * 8 > a.cursor.size - a.cursor.pos) {
-    a.cursor.pos = a.cursor.size;
-    Fail(a, "termina antes de tiempo");
-    return false;
-  }
-  if (!CreateSymbolNames(t, symbol_name_count, a.error)) return false;
+  if (!Claim(a, uint64_t(symbol_name_count) * 8)) return false;
   t.symbol_name_count = symbol_name_count;
+  a.memory_message = kNoMemoryForSymbolNames;
   for (int32_t i = 0; i < symbol_name_count; ++i) {
-    int32_t length = a.cursor.Int32();
-    if (a.cursor.ended_early) return !EndedEarly(a);
-    if (length < 0) {
+    const int32_t name_length = Int32(a);
+    if (a.ended_early) return EndedEarly(a);
+    if (name_length < 0) {
       Fail(a, "longitud de nombre negativa");
       return false;
     }
-    if (!a.cursor.Remains(size_t(length))) {
-      a.cursor.pos = a.cursor.size;
-      Fail(a, "termina antes de tiempo");
+    // Names are kept up to their first zero byte.
+    SymbolName& s = t.symbol_names.emplace_back();
+    bool zero_seen = false;
+    if (!ReadRun(a, uint64_t(name_length),
+                 [&s, &zero_seen](const uint8_t* p, size_t n) {
+                   if (zero_seen) return;
+                   const size_t kept = strnlen(reinterpret_cast<const char*>(p), n);
+                   s.name.append(reinterpret_cast<const char*>(p), kept);
+                   zero_seen = kept < n;
+                 }))
       return false;
-    }
-    // Names are shown up to their first zero byte.
-    const char* name =
-        reinterpret_cast<const char*>(a.cursor.data + a.cursor.pos);
-    t.symbol_names[size_t(i)].name.assign(name, strnlen(name, size_t(length)));
-    a.cursor.pos += size_t(length);
-    t.symbol_names[size_t(i)].code = a.cursor.Int32();
-    if (a.cursor.ended_early) return !EndedEarly(a);
+    s.code = Int32(a);
+    if (a.ended_early) return EndedEarly(a);
   }
   t.symbol_name_index.assign(32768, -1);
   for (int32_t i = symbol_name_count - 1; i >= 0; --i) {
-    int32_t code = t.symbol_names[size_t(i)].code;
+    const int32_t code = t.symbol_names[size_t(i)].code;
     if (code >= 0 && code < 32768) t.symbol_name_index[size_t(code)] = i;
   }
   return true;
@@ -178,81 +276,75 @@ bool SymbolKnown(const Automaton& t, int16_t output_symbol) {
          t.symbol_name_index[size_t(output_symbol)] >= 0;
 }
 
-// Reads one list. First pass (`fill_in` false): checks and counts. Second
-// pass: fills `groups` and `moves` from the given indices on.
-bool ReadList(ParseState& a, Automaton& t, bool fill_in, bool epsilon,
-              int32_t state, int32_t& group_count, size_t& next_group,
-              size_t& next_move, size_t& next_marker) {
-  int32_t n = a.cursor.Int32();
-  if (a.cursor.ended_early) return !EndedEarly(a);
+// The moves of one group, `move_count` of them, appended to `t.moves` as
+// they arrive. Only a group that a live state can follow (`followable`)
+// needs every written symbol to be known; a fault is reported at the end of
+// the group.
+bool ReadMoves(ParseState& a, Automaton& t, int32_t state, int32_t move_count,
+               bool followable) {
+  const uint64_t group_end = a.pos + uint64_t(move_count) * 6;
+  if (!Claim(a, uint64_t(move_count) * 6)) return false;
+  a.memory_message = kNoMemoryForMoves;
+  for (int32_t left = move_count; left > 0;) {
+    if (!Have(a, 6)) return EndedInRun(a);
+    const int32_t batch = int32_t(std::min<size_t>(size_t(left), Buffered(a) / 6));
+    const uint8_t* p = Here(a);
+    for (int32_t i = 0; i < batch; ++i, p += 6) {
+      Move m;
+      m.output_symbol = int16_t(uint16_t(p[0] | p[1] << 8));
+      m.target = int32_t(uint32_t(p[2]) | uint32_t(p[3]) << 8 |
+                         uint32_t(p[4]) << 16 | uint32_t(p[5]) << 24);
+      if (followable && !SymbolKnown(t, m.output_symbol)) {
+        FailAt(a,
+               "el s\xedmbolo " + std::to_string(m.output_symbol) +
+                   " no est\xe1 definido (estado " + std::to_string(state) +
+                   ")",
+               group_end);
+        return false;
+      }
+      t.moves.push_back(m);
+    }
+    a.pos += uint64_t(batch) * 6;
+    left -= batch;
+  }
+  return true;
+}
+
+// One list of state `state`: its groups are appended to `t.groups` (their
+// keys to `t.group_keys`, the markers of a transition list to `t.markers`),
+// and their number is stored in `group_count`.
+bool ReadList(ParseState& a, Automaton& t, bool epsilon, int32_t state,
+              int32_t& group_count) {
+  const int32_t n = Int32(a);
+  if (a.ended_early) return EndedEarly(a);
   group_count = n > 0 ? n : 0;
   // Each group takes at least 6 bytes.
-  if (!fill_in && uint64_t(group_count) * 6 > a.cursor.size - a.cursor.pos) {
-    a.cursor.pos = a.cursor.size;
-    Fail(a, "termina antes de tiempo");
-    return false;
-  }
+  if (!Claim(a, uint64_t(group_count) * 6)) return false;
   for (int32_t g = 0; g < group_count; ++g) {
-    int16_t input_symbol = a.cursor.Int16();
-    int32_t m = a.cursor.Int32();
-    if (a.cursor.ended_early) return !EndedEarly(a);
+    const int16_t input_symbol = Int16(a);
+    const int32_t m = Int32(a);
+    if (a.ended_early) return EndedEarly(a);
     if (m < 0) {
       Fail(a, "n\xfamero de transiciones negativo en el estado " +
                   std::to_string(state));
       return false;
     }
-    if (!a.cursor.Remains(size_t(m) * 6)) {
-      a.cursor.pos = a.cursor.size;
-      Fail(a, "termina antes de tiempo");
-      return false;
-    }
+    a.memory_message = kNoMemoryForGroups;
+    t.groups.push_back(MoveGroup{input_symbol, nullptr, m});
+    t.group_keys.push_back(input_symbol);
+    if (!epsilon && IsMarker(input_symbol)) t.markers.push_back(input_symbol);
     // Only groups that a live state can follow need writable symbols.
-    bool followable =
+    const bool followable =
         epsilon ? g == 0 : (input_symbol >= 0 && input_symbol <= 255);
-    if (fill_in) {
-      MoveGroup& group = t.groups[next_group++];
-      group.input_symbol = input_symbol;
-      group.move_count = m;
-      group.moves = t.moves.data() + next_move;
-      t.group_keys[next_group - 1] = input_symbol;
-      if (!epsilon && IsMarker(input_symbol))
-        t.markers[next_marker++] = input_symbol;
-    } else {
-      a.group_count += 1;
-      a.move_count += uint64_t(m);
-      if (!epsilon && IsMarker(input_symbol)) a.marker_count += 1;
-    }
-    // The moves are known to be there: read them without per-field checks.
-    const uint8_t* p = a.cursor.data + a.cursor.pos;
-    a.cursor.pos += size_t(m) * 6;
-    if (fill_in) {
-      Move* moves_out = t.moves.data() + next_move;
-      next_move += size_t(m);
-      for (int32_t i = 0; i < m; ++i, p += 6) {
-        moves_out[i].output_symbol = int16_t(uint16_t(p[0] | p[1] << 8));
-        moves_out[i].target =
-            int32_t(uint32_t(p[2]) | uint32_t(p[3]) << 8 |
-                    uint32_t(p[4]) << 16 | uint32_t(p[5]) << 24);
-      }
-    } else if (followable) {
-      for (int32_t i = 0; i < m; ++i, p += 6) {
-        const int16_t output_symbol = int16_t(uint16_t(p[0] | p[1] << 8));
-        if (!SymbolKnown(t, output_symbol)) {
-          Fail(a, "el s\xedmbolo " + std::to_string(output_symbol) +
-                      " no est\xe1 definido (estado " + std::to_string(state) +
-                      ")");
-          return false;
-        }
-      }
-    }
+    if (!ReadMoves(a, t, state, m, followable)) return false;
   }
   return true;
 }
 
-// One pass over the state records.
-bool ReadStates(ParseState& a, Automaton& t, bool fill_in) {
-  int32_t n = a.cursor.Int32();
-  if (a.cursor.ended_early) return !EndedEarly(a);
+// The state records.
+bool ReadStates(ParseState& a, Automaton& t) {
+  const int32_t n = Int32(a);
+  if (a.ended_early) return EndedEarly(a);
   if (n < 0) {
     Fail(a, "n\xfamero de estados negativo");
     return false;
@@ -262,42 +354,46 @@ bool ReadStates(ParseState& a, Automaton& t, bool fill_in) {
     return false;
   }
   // Each state takes at least 10 bytes.
-  if (uint64_t(n) * 10 > a.cursor.size - a.cursor.pos) {
-    a.cursor.pos = a.cursor.size;
-    Fail(a, "termina antes de tiempo");
-    return false;
-  }
-  size_t next_group = 0, next_move = 0, next_marker = 0;
+  if (!Claim(a, uint64_t(n) * 10)) return false;
   for (int32_t k = 0; k < n; ++k) {
     State node{};
-    node.file_number = a.cursor.Int32();
-    int16_t flag = a.cursor.Int16();
-    if (a.cursor.ended_early) return !EndedEarly(a);
-    if (flag == 1) {
-      size_t first = next_group;
-      if (!ReadList(a, t, fill_in, true, k, node.epsilon_group_count,
-                    next_group, next_move, next_marker))
-        return false;
-      if (fill_in && node.epsilon_group_count > 0)
-        node.epsilon_groups = &t.groups[first];
-    }
-    size_t first = next_group;
-    size_t first_marker_index = next_marker;
-    if (!ReadList(a, t, fill_in, false, k, node.group_count, next_group,
-                  next_move, next_marker))
+    node.file_number = Int32(a);
+    const int16_t flag = Int16(a);
+    if (a.ended_early) return EndedEarly(a);
+    if (flag == 1 &&
+        !ReadList(a, t, true, k, node.epsilon_group_count))
       return false;
-    if (fill_in) {
-      if (node.group_count > 0) {
-        node.groups = &t.groups[first];
-        node.keys = &t.group_keys[first];
-      }
-      node.first_marker = uint32_t(first_marker_index);
-      node.marker_count = int32_t(next_marker - first_marker_index);
-      t.states[size_t(k)] = node;
-    }
+    const size_t first_marker = t.markers.size();
+    if (!ReadList(a, t, false, k, node.group_count)) return false;
+    node.first_marker = uint32_t(first_marker);
+    node.marker_count = int32_t(t.markers.size() - first_marker);
+    a.memory_message = kNoMemoryForStates;
+    t.states.push_back(node);
   }
   t.state_count = n;
   return true;
+}
+
+// Points every state at its groups and every group at its moves, now that
+// the vectors are complete; groups and moves lie in file order.
+void LinkRecords(Automaton& t) {
+  size_t group = 0;
+  for (State& node : t.states) {
+    if (node.epsilon_group_count > 0) node.epsilon_groups = &t.groups[group];
+    group += size_t(node.epsilon_group_count);
+    if (node.group_count > 0) {
+      node.groups = &t.groups[group];
+      node.keys = &t.group_keys[group];
+    }
+    group += size_t(node.group_count);
+  }
+  assert(group == t.groups.size());
+  size_t move = 0;
+  for (MoveGroup& g : t.groups) {
+    g.moves = t.moves.data() + move;
+    move += size_t(g.move_count);
+  }
+  assert(move == t.moves.size());
 }
 
 // Refuses a file in which epsilon moves that the matcher follows (those of a
@@ -363,8 +459,7 @@ bool TabulateGroups(Automaton& t, std::string& error) {
     for (int32_t i = 1; node.keys_scannable && i < node.group_count; ++i)
       node.keys_scannable = node.keys[i - 1] < node.keys[i];
   }
-  if (!Allocate(t.group_tables, uint64_t(n) * 256,
-                "Error: Memoria insuficient en CrearTrans\n", error))
+  if (!Allocate(t.group_tables, uint64_t(n) * 256, kNoMemoryForGroups, error))
     return false;
   size_t i = 0;
   for (State& node : t.states) {
@@ -378,91 +473,86 @@ bool TabulateGroups(Automaton& t, std::string& error) {
   return true;
 }
 
-}  // namespace
-
-void ResetAutomaton(Automaton& t) { t = Automaton{}; }
-
-bool LoadAutomatonFromBytes(Automaton& t, const char* name, const uint8_t* data,
-                            size_t size, std::string& error) {
+// Parses the whole file from `a` into `t`, then derives the tables; on
+// failure `t` is reset and `error` holds the message.
+bool Load(ParseState& a, Automaton& t, std::string& error) {
   ResetAutomaton(t);
-  ParseState a{Cursor{data, size}, name, {}};
-  if (!ReadSymbols(a, t)) {
-    error = a.error;
+  bool parsed = false;
+  try {
+    parsed = ReadSymbols(a, t) && ReadStates(a, t);
+    if (parsed) {
+      a.memory_message = kNoMemoryForGroups;
+      t.group_keys.resize(t.group_keys.size() + kMaxScannedGroups, 0);
+    }
+  } catch (const std::bad_alloc&) {
+    a.error = a.memory_message;
+    parsed = false;
+  }
+  if (!parsed) {
+    if (a.source.read_errno != 0)
+      error = "Error: No se pudo leer el fichero binario " +
+              std::string(a.name) + ": " + strerror(a.source.read_errno) +
+              "\n";
+    else
+      error = a.error;
     ResetAutomaton(t);
     return false;
   }
-  const size_t states_offset = a.cursor.pos;
-  if (!ReadStates(a, t, false)) {
-    error = a.error;
-    ResetAutomaton(t);
-    return false;
-  }
-  if (!CreateStates(t, uint64_t(t.state_count), error) ||
-      !CreateGroups(t, a.group_count, error) ||
-      !CreateMoves(t, a.move_count, error) ||
-      !Allocate(t.markers, a.marker_count,
-                "Error: Memoria insuficient en CrearTrans\n", error) ||
-      !Allocate(t.group_keys, a.group_count + kMaxScannedGroups,
-                "Error: Memoria insuficient en CrearTrans\n", error)) {
-    ResetAutomaton(t);
-    return false;
-  }
-  a.cursor.pos = states_offset;
-  ReadStates(a, t, true);
+  LinkRecords(t);
   TabulateAlphabet(t);
   for (const SymbolName& symbol : t.symbol_names)
     if (symbol.name == kWholeWordsSymbol) t.whole_words = true;
   t.targets_valid = true;
   for (const Move& m : t.moves)
     if (m.target < 0 || m.target >= t.state_count) t.targets_valid = false;
-  if (!TabulateGroups(t, error)) {
-    ResetAutomaton(t);
-    return false;
-  }
-  if (!NoEpsilonCycles(t, name, error)) {
+  if (!TabulateGroups(t, error) || !NoEpsilonCycles(t, a.name, error)) {
     ResetAutomaton(t);
     return false;
   }
   return true;
 }
 
+}  // namespace
+
+void ResetAutomaton(Automaton& t) { t = Automaton{}; }
+
+bool LoadAutomatonFromBytes(Automaton& t, const char* name, const uint8_t* data,
+                            size_t size, std::string& error) {
+  ParseState a;
+  a.name = name;
+  a.source.window = data;
+  a.source.window_size = size;
+  a.source.at_end = true;
+  a.known_size = size;
+  return Load(a, t, error);
+}
+
 bool LoadAutomatonFile(Automaton& t, const char* path, std::string& error,
                        int& exit_status) {
   exit_status = 255;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  ParseState a;
+  a.name = path;
+  a.source.fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (a.source.fd < 0) {
     error = "Error: El fichero binario " + std::string(path) +
             " no existe o no se puedo abrir\n";
     return false;
   }
+  // The size of a regular file is known ahead (a file in /proc shows 0 and
+  // is read like a stream).
   struct stat st;
-  size_t expected_size = (fstat(fd, &st) == 0 && st.st_size > 0)
-                             ? size_t(st.st_size)
-                             : size_t(1) << 16;
-  std::vector<uint8_t> data;
-  size_t size = 0;
+  if (fstat(a.source.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    a.known_size = uint64_t(st.st_size);
+  bool loaded = false;
   try {
-    data.resize(expected_size + 1);
-    for (;;) {
-      if (size == data.size()) data.resize(data.size() * 2);
-      ssize_t r = read(fd, data.data() + size, data.size() - size);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) {
-        error = "Error: No se pudo leer el fichero binario " +
-                std::string(path) + ": " + strerror(errno) + "\n";
-        close(fd);
-        return false;
-      }
-      if (r == 0) break;
-      size += size_t(r);
-    }
+    a.source.chunk.resize(kChunkBytes);
+    a.source.window = a.source.chunk.data();
+    loaded = Load(a, t, error);
   } catch (const std::bad_alloc&) {
-    error = "Error: Memoria insuficient en CrearNodo\n";
-    close(fd);
-    return false;
+    error = kNoMemoryForStates;
   }
-  close(fd);
-  return LoadAutomatonFromBytes(t, path, data.data(), size, error);
+  close(a.source.fd);
+  return loaded;
 }
 
 const std::string* NameOfSymbol(const Automaton& t, int32_t code) {

@@ -4,10 +4,10 @@
 //
 // The model is one plain record (`Automaton`) so that tests can load as
 // many as they like. All groups of all states live in one flat vector, and all
-// moves in another; a state points into them. The loader reads the whole file
-// into memory and parses it twice: the first pass checks the layout and
-// counts, the second fills vectors that were sized exactly, so pointers into
-// them stay valid for the life of the record.
+// moves in another; a state points into them. The loader parses the file in
+// one pass as it reads it, growing the vectors record by record, and sets
+// the pointers once they are complete, so pointers stay valid for the life
+// of the record. The file format is doc/automaton-format.md.
 
 #ifndef ETIQUEM_ENGINE_AUTOMATON_H_
 #define ETIQUEM_ENGINE_AUTOMATON_H_
@@ -113,7 +113,9 @@ void ResetAutomaton(Automaton& t);
 
 // Loads the automaton file at `path` into `t`. On failure returns false and
 // sets `error` to a one-line message (with its line end) and `exit_status`
-// to the exit status the program must end with.
+// to the exit status the program must end with. The file is read as it is
+// parsed and refused at its first wrong byte, so a device or a pipe that
+// never ends costs no more than what it delivered before going wrong.
 bool LoadAutomatonFile(Automaton& t, const char* path, std::string& error,
                        int& exit_status);
 

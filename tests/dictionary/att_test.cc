@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "dictionary/lexicon.h"
 #include "dictionary_helper.h"
 
@@ -109,6 +111,37 @@ TEST(AttReading, Errors) {
   EXPECT_EQ(AttError("0\t1\ta\ta\n--\n"),
             "Error: p.att:2: several transducers in one file; give one");
   EXPECT_EQ(AttError("\n"), "Error: p.att: no states");
+}
+
+// A carriage return ends a line (CRLF) or is refused with the line's number:
+// a symbol holding one would be dumped raw and read back as a line end. So
+// whatever the position of one or two carriage returns in a text, the text
+// is refused or its dump compiles back to the same readings.
+TEST(AttReading, CarriageReturnIsALineEndOrRefused) {
+  // Found by the fuzzer (fuzz/regressions/att/carriage_return.att).
+  EXPECT_EQ(AttError("0\t1\t~\t\r\r\n"),
+            "Error: p.att:1: carriage return inside the line");
+  EXPECT_EQ(CompleteReadings(CompileAttText("0\t1\ta\tb\r\n1\r\n"), "a"), "b/");
+  const std::string base = "0\t1\ta\tb\n1\t2\t@0@\t<n>\n2\n";
+  for (const char* inserted : {"\r", "\r\r"})
+    for (size_t at = 0; at <= base.size(); ++at) {
+      const std::string text = base.substr(0, at) + inserted + base.substr(at);
+      SCOPED_TRACE(testing::PrintToString(text));
+      Transducer a;
+      std::string error, dump;
+      std::vector<std::string> warnings;
+      if (!CompileAtt("p.att", text, a, error, warnings)) {
+        const size_t line = 1 + size_t(std::count(base.begin(), base.begin() + at, '\n'));
+        EXPECT_EQ(error, "Error: p.att:" + std::to_string(line) +
+                             ": carriage return inside the line");
+        continue;
+      }
+      const Automaton t = test_support::Load(Serialise(a));
+      ASSERT_TRUE(DumpAtt(t, dump, error)) << error;
+      EXPECT_EQ(CompleteReadings(CompileAttText(dump), "a"),
+                CompleteReadings(t, "a"));
+      EXPECT_EQ(CompleteReadings(t, "a"), "b&n;/");
+    }
 }
 
 TEST(AttDump, TheSmallestFileDumpsAsExpected) {

@@ -6,6 +6,7 @@
 
 #include "dictionary/lexicon.h"
 #include "dictionary_helper.h"
+#include "process.h"
 #include "version.h"
 
 namespace etiquem::dictionary {
@@ -128,6 +129,92 @@ TEST(Tool, DumpAndInfoOfABrokenFile) {
   EXPECT_EQ(r.errors.find('\n'), r.errors.size() - 1) << "one line";
   r = RunShell(kTool + " info " + ShellQuote(d + "/cap.bin"));
   EXPECT_EQ(r.status, 1);
+}
+
+// Every write is checked: output that cannot be written ends with status 1
+// and one line naming what was lost, never a silent success. Standard output
+// on /dev/full for each subcommand that writes there (a dump larger than
+// the stdio buffer, whose fwrite fails before any flush, and a small one);
+// standard error on /dev/full for the counts of -v (compile, hunspell) and
+// the warnings, where only the status can tell.
+TEST(Tool, EveryWriteIsChecked) {
+  const std::string d = test_support::NewDirectory("ple");
+  // Forms that share little, so that the dump is long.
+  std::string lexicon;
+  uint32_t x = 12345;
+  for (int i = 0; i < 3000; ++i) {
+    std::string form;
+    for (int k = 0; k < 8; ++k) {
+      x = x * 1103515245 + 12345;
+      form += char('a' + (x >> 16) % 26);
+    }
+    lexicon += form + "\t" + form + "<n>\n";
+  }
+  test_support::WriteFile(d + "/gran.dic", lexicon);
+  test_support::WriteFile(d + "/petit.dic", "a\ta<n>\n");
+  test_support::WriteFile(d + "/final.att", "0\n0\t1\ta\ta\n1\n");
+  test_support::WriteFile(d + "/w.aff", "");
+  test_support::WriteFile(d + "/w.dic", "1\nxyz\n");
+  test_support::WriteFile(d + "/w.map", "");
+  for (const char* name : {"gran", "petit"})
+    ASSERT_EQ(RunShell(kTool + " compile " + ShellQuote(d + "/" + name + ".dic") +
+                       " -o " + ShellQuote(d + "/" + name + ".bin"))
+                  .status,
+              0);
+  ASSERT_GT(RunShell(kTool + " dump " + ShellQuote(d + "/gran.bin")).output.size(),
+            size_t(1) << 16);
+
+  etiquem::test_support::RunOptions full;
+  full.output = etiquem::test_support::StandardOutputMode::kFull;
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case to_full_output[] = {
+      {{"dump", d + "/gran.bin"}, "Error: cannot write the dump\n"},
+      {{"dump", d + "/petit.bin"}, "Error: cannot write the dump\n"},
+      {{"info", d + "/petit.bin"}, "Error: cannot write the counts\n"},
+      {{"-h"}, "Error: cannot write the usage\n"},
+      {{"--help"}, "Error: cannot write the usage\n"},
+      {{"--version"}, "Error: cannot write the version\n"},
+  };
+  for (const Case& c : to_full_output) {
+    std::vector<std::string> args{kTool};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto r = etiquem::test_support::RunCommand(args, "", full);
+    EXPECT_EQ(r.status, 1) << c.args[0];
+    EXPECT_EQ(r.errors, c.message) << c.args[0];
+  }
+
+  etiquem::test_support::RunOptions errors_full;
+  errors_full.errors_full = true;
+  struct Compile {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Compile compiles[] = {
+      {{d + "/petit.dic", "-o", d + "/v.bin", "-v"}, 1},  // the counts
+      {{d + "/final.att", "-o", d + "/w.bin"}, 1},        // a warning
+      {{d + "/petit.dic", "-o", d + "/q.bin"}, 0},        // nothing to say
+  };
+  for (const Compile& c : compiles) {
+    std::vector<std::string> args{kTool, "compile"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto r = etiquem::test_support::RunCommand(args, "", errors_full);
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    EXPECT_EQ(r.output, "");
+    // The file itself is made whole all the same.
+    EXPECT_EQ(RunShell(kTool + " dump " + ShellQuote(c.args[2])).status, 0);
+  }
+  // The counts of hunspell -v; the lexicon is written all the same.
+  for (const bool verbose : {true, false}) {
+    std::vector<std::string> args{kTool, "hunspell", d + "/w.aff", d + "/w.dic",
+                                  d + "/w.map", "-o", d + "/w.tsv"};
+    if (verbose) args.push_back("-v");
+    const auto r = etiquem::test_support::RunCommand(args, "", errors_full);
+    EXPECT_EQ(r.status, verbose ? 1 : 0);
+    EXPECT_EQ(test_support::ReadFile(d + "/w.tsv").rfind("# A full-form lexicon", 0), 0u);
+  }
 }
 
 TEST(Tool, InfoOfTheSharedCatalanFile) {

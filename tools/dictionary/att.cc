@@ -237,6 +237,10 @@ bool CompileAtt(const std::string& name, std::string_view bytes, Transducer& a,
     start = end + 1;
     ++l.line;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A carriage return is a line end or nothing: a symbol holding one would
+    // be dumped raw and read back as a line end, as the lexicon reader knows.
+    if (line.find('\r') != std::string_view::npos)
+      return l.Fail("carriage return inside the line");
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     if (!ParseLine(l, line)) return false;
   }

@@ -1,4 +1,7 @@
 // Writer, checks, minimiser and guesser for the compiler's transducer.
+//
+// The writer lays the file out as doc/automaton-format.md describes it,
+// field by field; that document is the contract with etiquem's loader.
 
 #include "dictionary/automaton_writer.h"
 
