@@ -5,18 +5,16 @@
 
 #include <sys/stat.h>
 
+#include "engine/messages.h"
+
 namespace etiquem {
 
 namespace {
 
-constexpr const char kUnknownIsInput[] =
-    "Error: the unknown-words file is the input file\n";
-constexpr const char kUnknownIsAutomaton[] =
-    "Error: the unknown-words file is the automaton file\n";
-constexpr const char kOutputIsInput[] =
-    "Error: standard output is the input file\n";
-constexpr const char kOutputIsAutomaton[] =
-    "Error: standard output is the automaton file\n";
+using messages::kOutputIsAutomaton;
+using messages::kOutputIsInput;
+using messages::kUnknownIsAutomaton;
+using messages::kUnknownIsInput;
 
 // A file's identity, or none (`valid` false) when it cannot be examined or
 // is of a kind that writing cannot feed back.

@@ -31,6 +31,8 @@
 #include <cstring>
 #include <new>
 
+#include "engine/messages.h"
+
 namespace etiquem {
 
 namespace {
@@ -69,14 +71,10 @@ struct ParseState {
   const char* memory_message = nullptr;
 };
 
-constexpr const char kNoMemoryForStates[] =
-    "Error: Memoria insuficient en CrearNodo\n";
-constexpr const char kNoMemoryForGroups[] =
-    "Error: Memoria insuficient en CrearTrans\n";
-constexpr const char kNoMemoryForMoves[] =
-    "Error: Memoria insuficient en CrearStrans\n";
-constexpr const char kNoMemoryForSymbolNames[] =
-    "Error: Mem\xf2ria insuficient en Creardefs\n";
+using messages::kNoMemoryForGroups;
+using messages::kNoMemoryForMoves;
+using messages::kNoMemoryForStates;
+using messages::kNoMemoryForSymbolNames;
 
 // Sizes `v` to `n` entries at once; on failure sets `error` to `message`.
 template <typename T>
@@ -93,9 +91,7 @@ bool Allocate(std::vector<T>& v, uint64_t n, const char* message,
 
 void FailAt(ParseState& a, const std::string& problem, uint64_t offset) {
   if (!a.error.empty()) return;
-  a.error = "Error: El fichero binario " + std::string(a.name) +
-            " no es v\xe1lido: " + problem + " (byte " +
-            std::to_string(offset) + ")\n";
+  a.error = messages::AutomatonInvalid(a.name, problem, offset);
 }
 
 void Fail(ParseState& a, const std::string& problem) {
@@ -421,11 +417,7 @@ bool NoEpsilonCycles(const Automaton& t, const char* name, std::string& error) {
       if (target < 0 || size_t(target) >= n)
         continue;  // reported when followed
       if (color[size_t(target)] == 1) {
-        error = "Error: El fichero binario " + std::string(name) +
-                " no es v\xe1lido: ciclo de transiciones vac\xed"
-                "as en el "
-                "estado " +
-                std::to_string(target) + "\n";
+        error = messages::AutomatonEpsilonCycle(name, target);
         return false;
       }
       if (color[size_t(target)] == 0) {
@@ -490,9 +482,7 @@ bool Load(ParseState& a, Automaton& t, std::string& error) {
   }
   if (!parsed) {
     if (a.source.read_errno != 0)
-      error = "Error: No se pudo leer el fichero binario " +
-              std::string(a.name) + ": " + strerror(a.source.read_errno) +
-              "\n";
+      error = messages::AutomatonNotRead(a.name, a.source.read_errno);
     else
       error = a.error;
     ResetAutomaton(t);
@@ -534,8 +524,7 @@ bool LoadAutomatonFile(Automaton& t, const char* path, std::string& error,
   a.name = path;
   a.source.fd = open(path, O_RDONLY | O_CLOEXEC);
   if (a.source.fd < 0) {
-    error = "Error: El fichero binario " + std::string(path) +
-            " no existe o no se puedo abrir\n";
+    error = messages::AutomatonNotOpened(path);
     return false;
   }
   // The size of a regular file is known ahead (a file in /proc shows 0 and

@@ -77,6 +77,17 @@ std::string WriteFailed(std::string_view output_name, int error_number);
 
 std::string ReadFailed(int error_number);
 
+// A run whose output would feed its own input or its automaton is refused
+// before anything is written.
+inline constexpr char kUnknownIsInput[] =
+    "Error: the unknown-words file is the input file\n";
+inline constexpr char kUnknownIsAutomaton[] =
+    "Error: the unknown-words file is the automaton file\n";
+inline constexpr char kOutputIsInput[] =
+    "Error: standard output is the input file\n";
+inline constexpr char kOutputIsAutomaton[] =
+    "Error: standard output is the automaton file\n";
+
 // ---- The automaton file ----
 
 std::string AutomatonNotOpened(std::string_view path);
@@ -92,7 +103,7 @@ inline constexpr char kNoMemoryForGroups[] =
     "Error: Memoria insuficient en CrearTrans\n";
 inline constexpr char kNoMemoryForMoves[] =
     "Error: Memoria insuficient en CrearStrans\n";
-inline constexpr char kNoMemoryForSymbols[] =
+inline constexpr char kNoMemoryForSymbolNames[] =
     "Error: Mem\xf2ria insuficient en Creardefs\n";
 
 // ---- The analysis ----
