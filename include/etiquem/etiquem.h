@@ -80,6 +80,7 @@ struct Options {
   bool apostrophe_blank = false;  // -a: a blank after an apostrophe form
   bool unknown_words = false;     // -d: collect each unknown word as a line
   bool events = false;            // also describe each written piece
+  bool utf8 = false;             // --utf8: UTF-8 text in and out
 };
 
 // What a written piece of the output is.
@@ -104,7 +105,9 @@ struct ReadingPart {
 
 // One written piece. Input offsets count bytes from the start of the input
 // as the caller numbers it (Input::offset); the written bytes are
-// Batch::output[output_begin, output_end).
+// Batch::output[output_begin, output_end). Pieces come in input order: each
+// starts where the one before it ended, except the superblanks that lie
+// inside a stretch, which follow that stretch.
 struct Event {
   PieceKind kind = PieceKind::kCharacter;
   uint64_t input_begin = 0;
@@ -113,6 +116,12 @@ struct Event {
   uint32_t output_end = 0;
   uint32_t first_part = 0;  // kReading: Batch::parts[first_part, +part_count)
   uint32_t part_count = 0;
+  // kReading and kUnknownWord: the input bytes of the stretch,
+  // [input_begin, input_end), are Batch::surfaces[surface_begin,
+  // surface_end). The other kinds are written as they came: their input
+  // bytes are their written bytes.
+  uint32_t surface_begin = 0;
+  uint32_t surface_end = 0;
 };
 
 // What an analysis wrote since the previous batch.
@@ -123,6 +132,7 @@ struct Batch {
   std::span<const Event> events;   // with Options::events
   std::span<const ReadingPart> parts;
   std::span<const int32_t> symbols;
+  std::string_view surfaces;       // with Options::events
 };
 
 // Receives batches. Returning false stops the analysis, which then ends

@@ -3,6 +3,7 @@
 #include "engine/analysis.h"
 
 #include <new>
+#include <span>
 #include <string_view>
 
 #include "engine/emission.h"
@@ -90,35 +91,47 @@ void AfterAttempt(Analyser& an, RingIndex last) {
   }
 }
 
-// Describes the stretch just written to `an.output.text` from `begin` on,
-// when events are asked for.
+// Appends to `surfaces` the input bytes of the stretch from the attempt's
+// first entry to `last`: its characters, and the input bytes of each
+// superblank whose marker it covers (still waiting: superblanks are written
+// after the stretch that covers them; one that the input ended in is
+// written with a closer the input lacks).
+void AppendSurface(const Analyser& an, RingIndex last, std::string& surfaces) {
+  const Reader& reader = an.reader;
+  for (RingIndex i = an.start_index;; i = RingAdd(i, 1)) {
+    const RingEntry& entry = reader.ring[i];
+    if (entry.kind == kCharacter) {
+      surfaces.push_back(char(entry.byte));
+    } else if (entry.kind == kSuperblankMarker) {
+      for (const PendingSuperblank& superblank : reader.pending_superblanks) {
+        if (superblank.input_number != entry.input_number) continue;
+        const uint64_t size = superblank.input_end - (entry.input_number - 1);
+        surfaces.append(superblank.text, 0, size_t(size));
+      }
+    }
+    if (i == last) break;
+  }
+}
+
+// Describes the stretch ending at entry `last`, written to `an.output.text`
+// from `begin` on, as a piece of kind `kind` (not kSuperblank) whose reading
+// parts are the last `part_count` of `an.output.parts`.
 void NoteEvent(Analyser& an, PieceKind kind, RingIndex last, size_t begin,
-               const StepRecord& record) {
+               size_t part_count) {
   Output& out = an.output;
+  assert(kind != PieceKind::kSuperblank && part_count <= out.parts.size());
   Event event;
   event.kind = kind;
   event.input_begin = an.reader.ring[an.start_index].input_number - 1;
   event.input_end = OffsetAfter(an, last);
   event.output_begin = uint32_t(begin);
   event.output_end = uint32_t(out.text.size());
-  if (kind == PieceKind::kReading) {
-    const ReadingRecord& r = record.analysis;
-    event.first_part = uint32_t(out.parts.size());
-    event.part_count = r.accepted_count;
-    for (uint32_t i = 0; i < r.accepted_count; ++i) {
-      const AcceptedOutput& accepted =
-          an.acceptances.accepted[r.first_accepted + i];
-      ReadingPart part;
-      part.first_symbol = uint32_t(out.symbols.size());
-      part.symbol_count = uint32_t(OutputSymbols(
-          an.live_states, accepted.output, an.acceptances.symbol_scratch));
-      part.piece = accepted.marker == kEndOfPiece;
-      part.first_upper = r.first_upper != 0;
-      part.latest_upper = r.latest_upper != 0;
-      out.symbols.insert(out.symbols.end(), an.acceptances.symbol_scratch,
-                         an.acceptances.symbol_scratch + part.symbol_count);
-      out.parts.push_back(part);
-    }
+  event.first_part = uint32_t(out.parts.size() - part_count);
+  event.part_count = uint32_t(part_count);
+  if (kind != PieceKind::kCharacter) {
+    event.surface_begin = uint32_t(out.surfaces.size());
+    AppendSurface(an, last, out.surfaces);
+    event.surface_end = uint32_t(out.surfaces.size());
   }
   out.events.push_back(event);
 }
@@ -131,15 +144,64 @@ void DropMemory(Analyser& an) {
   an.memory = AttemptMemory{};
 }
 
-// Keeps the outcome of the attempt just written in the memory.
-void Remember(Analyser& an, uint32_t length, TextSource source) {
+// Keeps the outcome of the attempt just written in the memory: it wrote
+// `text` from `source` for its first `length` characters, described by
+// `parts` (whose first_symbol indexes `symbols`).
+void Remember(Analyser& an, uint32_t length, std::string_view text,
+              TextSource source, std::span<const ReadingPart> parts,
+              const int32_t* symbols) {
   try {
     StoreAttempt(an.memory,
                  std::string_view(an.surface, size_t(an.surface_length)),
-                 length, an.rendered, source);
+                 length, text, source, parts, symbols);
   } catch (const std::bad_alloc&) {
     DropMemory(an);
   }
+}
+
+// Appends the reading parts of analysis record `r` to the output.
+void AppendParts(Analyser& an, const ReadingRecord& r) {
+  Output& out = an.output;
+  for (uint32_t i = 0; i < r.accepted_count; ++i) {
+    const AcceptedOutput& accepted =
+        an.acceptances.accepted[r.first_accepted + i];
+    ReadingPart part;
+    part.first_symbol = uint32_t(out.symbols.size());
+    part.symbol_count = uint32_t(OutputSymbols(
+        an.live_states, accepted.output, an.acceptances.symbol_scratch));
+    part.piece = accepted.marker == kEndOfPiece;
+    part.first_upper = r.first_upper != 0;
+    part.latest_upper = r.latest_upper != 0;
+    out.symbols.insert(out.symbols.end(), an.acceptances.symbol_scratch,
+                       an.acceptances.symbol_scratch + part.symbol_count);
+    out.parts.push_back(part);
+  }
+}
+
+// Appends the reading parts that the memory keeps for closed node `node`.
+void AppendRememberedParts(Analyser& an, const MemoryNode& node) {
+  Output& out = an.output;
+  const AttemptMemory& m = an.memory;
+  for (uint32_t k = 0; k < node.part_count; ++k) {
+    ReadingPart part = m.parts[node.first_part + k];
+    const int32_t* symbols = PartSymbols(m, part);
+    part.first_symbol = uint32_t(out.symbols.size());
+    out.symbols.insert(out.symbols.end(), symbols,
+                       symbols + part.symbol_count);
+    out.parts.push_back(part);
+  }
+}
+
+inline TextSource SourceOf(PieceKind kind) {
+  return kind == PieceKind::kReading       ? kReading
+         : kind == PieceKind::kUnknownWord ? kUnknownWord
+                                           : kOwnCharacter;
+}
+
+inline PieceKind KindOf(TextSource source) {
+  return source == kReading       ? PieceKind::kReading
+         : source == kUnknownWord ? PieceKind::kUnknownWord
+                                  : PieceKind::kCharacter;
 }
 
 // Writes the longest stretch of the walked attempt and, when `store`, keeps
@@ -151,29 +213,27 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
   const StepRecord& record = an.records.steps[length - 1];
   const RecordSources sources{&an.live_states, &an.acceptances, an.surface};
   Output& out = an.output;
-  PieceKind kind;
-  if (an.options.events) {
-    const size_t begin = out.text.size();
-    kind = RenderStretch(an.reader.ring[last], record, sources,
-                         an.options.surface_forms, out.text);
-    if (kind != PieceKind::kSuperblank) NoteEvent(an, kind, last, begin, record);
-    CheckThreshold(out);
-  } else {
-    an.rendered.clear();
-    kind = RenderStretch(an.reader.ring[last], record, sources,
-                         an.options.surface_forms, an.rendered);
-    Write(out, an.rendered);
+  // The stretch is rendered straight into the output, and kept from there
+  // before anything may be handed over.
+  const size_t begin = out.text.size();
+  const size_t first_part = out.parts.size();
+  const PieceKind kind = RenderStretch(an.reader.ring[last], record, sources,
+                                       an.options.surface_forms, out.text);
+  if (an.options.events && kind != PieceKind::kSuperblank) {
+    if (kind == PieceKind::kReading) AppendParts(an, record.analysis);
+    NoteEvent(an, kind, last, begin, out.parts.size() - first_part);
   }
+  if (store) {
+    const std::span<const ReadingPart> parts(out.parts.data() + first_part,
+                                             out.parts.size() - first_part);
+    Remember(an, uint32_t(length), std::string_view(out.text).substr(begin),
+             SourceOf(kind), parts, out.symbols.data());
+  }
+  CheckThreshold(out);
   if (kind == PieceKind::kUnknownWord && an.options.unknown_words)
     WriteUnknownLine(out, std::string_view(an.surface, size_t(length)));
   WriteSuperblanksUpTo(an.reader, out, an.reader.ring[last].input_number,
                        an.options.events);
-  if (store) {
-    const TextSource source = kind == PieceKind::kReading       ? kReading
-                              : kind == PieceKind::kUnknownWord ? kUnknownWord
-                                                                : kOwnCharacter;
-    Remember(an, uint32_t(length), source);
-  }
   ClearLiveStates(an.live_states);
   AfterAttempt(an, last);
   return last;
@@ -183,17 +243,26 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
 inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
   const RingIndex last = RingAdd(an.start_index, int(node.length) - 1);
   const RingEntry& entry = an.reader.ring[last];
+  Output& out = an.output;
+  const size_t begin = out.text.size();
+  // A superblank's marker alone writes nothing itself: its text follows.
+  const bool written = node.source != kOwnCharacter || entry.kind == kCharacter;
   if (node.source == kOwnCharacter) {
-    if (entry.kind == kCharacter) WriteByte(an.output, char(entry.byte));
+    if (entry.kind == kCharacter) out.text.push_back(char(entry.byte));
   } else {
-    Write(an.output, std::string_view(an.memory.texts)
-                         .substr(node.text_offset, node.text_size));
+    out.text.append(an.memory.texts, node.text_offset, node.text_size);
   }
+  if (an.options.events && written) {
+    AppendRememberedParts(an, node);
+    NoteEvent(an, KindOf(TextSource(node.source)), last, begin,
+              node.part_count);
+  }
+  CheckThreshold(out);
   if (node.source == kUnknownWord && an.options.unknown_words) {
     RebuildSurface(an);
-    WriteUnknownLine(an.output, std::string_view(an.surface, node.length));
+    WriteUnknownLine(out, std::string_view(an.surface, node.length));
   }
-  WriteSuperblanksUpTo(an.reader, an.output, entry.input_number, false);
+  WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
   AfterAttempt(an, last);
 }
 
@@ -350,6 +419,14 @@ void DeliverBeforeFailure(Analyser& an) {
   }
 }
 
+// Whether two runs write the same for the same characters.
+bool SameOutputOptions(const Options& a, const Options& b) {
+  return a.surface_forms == b.surface_forms &&
+         a.mark_unknown == b.mark_unknown &&
+         a.apostrophe_blank == b.apostrophe_blank && a.events == b.events &&
+         a.utf8 == b.utf8;
+}
+
 Step Finished(const Analyser& an) {
   Step step;
   step.reached = an.error.failed()   ? Reached::kError
@@ -393,16 +470,20 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   out.stopped = false;
   out.sink = sink;
   out.sink_context = sink_context;
-  // Remembered attempts hold bytes, not the symbols an event describes.
-  an.use_memory = !options.events;
-  if (an.live_states.automaton != automaton) {
-    InitLiveStates(an.live_states, automaton);
+  out.surfaces.clear();
+  an.use_memory = true;
+  // What the memory holds depends on the dictionary and on the options that
+  // shape the output.
+  const bool new_dictionary = an.live_states.automaton != automaton;
+  if (new_dictionary) InitLiveStates(an.live_states, automaton);
+  if (new_dictionary || !SameOutputOptions(an.memory_options, options)) {
     try {
       ClearMemory(an.memory);
     } catch (const std::bad_alloc&) {
       DropMemory(an);
     }
   }
+  an.memory_options = options;
   an.at_attempt_start = true;
   an.first_upper = an.latest_upper = 0;
   an.surface_length = 0;

@@ -54,7 +54,7 @@ struct Analyser {
   bool use_memory = true;         // answer repeated attempts from the memory
   bool following_memory = false;  // the attempt so far follows a stored path
   uint32_t memory_node = 0;       // its node in the memory
-  std::string rendered;           // bytes of the stretch being written
+  Options memory_options;  // the options of the run the memory was kept by
   // The stepping call: it returns at the first attempt boundary whose
   // offset is at least `limit`, which it stores in `step`.
   uint64_t limit = UINT64_MAX;

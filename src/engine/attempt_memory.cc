@@ -49,6 +49,8 @@ void Prune(AttemptMemory& m) {
   m.new_index.assign(m.nodes.size(), 0);
   size_t j = 1;
   size_t text = 0;
+  size_t part = 0;
+  size_t symbol = 0;
   for (size_t i = 1; i < m.nodes.size(); ++i) {
     MemoryNode node = m.nodes[i];
     if (!m.used[i] || (node.parent != 0 && m.new_index[node.parent] == 0))
@@ -59,6 +61,16 @@ void Prune(AttemptMemory& m) {
                    node.text_size);
       node.text_offset = uint32_t(text);
       text += node.text_size;
+      for (uint32_t k = 0; k < node.part_count; ++k) {
+        ReadingPart p = m.parts[node.first_part + k];
+        std::memmove(m.symbols.data() + symbol, PartSymbols(m, p),
+                     p.symbol_count * sizeof(int32_t));
+        p.first_symbol = uint32_t(symbol);
+        symbol += p.symbol_count;
+        m.parts[part + k] = p;
+      }
+      node.first_part = uint32_t(part);
+      part += node.part_count;
     }
     m.new_index[i] = uint32_t(j);
     m.nodes[j++] = node;
@@ -66,14 +78,26 @@ void Prune(AttemptMemory& m) {
   m.nodes.resize(j);
   m.used.assign(j, 0);
   m.texts.resize(text);
+  m.parts.resize(part);
+  m.symbols.resize(symbol);
   std::fill(m.slots.begin(), m.slots.end(), 0);
   std::fill(std::begin(m.first_answers), std::end(m.first_answers), 0);
   for (uint32_t n = 1; n < m.nodes.size(); ++n) IndexNode(m, n);
 }
 
-bool Fits(const AttemptMemory& m, size_t nodes, size_t text) {
-  return m.nodes.size() + nodes <= m.max_nodes &&
-         m.texts.size() + text <= m.max_text_bytes;
+// What one attempt adds to the memory, or what must be free.
+struct Room {
+  size_t nodes = 0;
+  size_t text = 0;
+  size_t parts = 0;
+  size_t symbols = 0;
+};
+
+bool Fits(const AttemptMemory& m, const Room& room) {
+  return m.nodes.size() + room.nodes <= m.max_nodes &&
+         m.texts.size() + room.text <= m.max_text_bytes &&
+         m.parts.size() + room.parts <= m.max_parts &&
+         m.symbols.size() + room.symbols <= m.max_symbols;
 }
 
 // The child of `parent` on `c`, made when missing: one probe finds either the
@@ -92,7 +116,7 @@ uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
     h = (h + 1) & mask;
   }
   const uint32_t n = uint32_t(m.nodes.size());
-  m.nodes.push_back(MemoryNode{parent, c, kOpen, 0, 0, 0, 0, 0});
+  m.nodes.push_back(MemoryNode{parent, c, kOpen, 0, 0, 0, 0, 0, 0, 0});
   m.used.push_back(0);
   m.slots[h] = key | n;
   if (parent == 0) m.first_answers[c] = n;
@@ -109,24 +133,36 @@ void ClearMemory(AttemptMemory& m) {
   m.nodes.reserve(m.max_nodes);
   m.used.reserve(m.max_nodes);
   m.texts.reserve(m.max_text_bytes);
+  m.parts.reserve(m.max_parts);
+  m.symbols.reserve(m.max_symbols);
   m.nodes.clear();
   m.nodes.push_back(MemoryNode{});
   m.used.assign(1, 0);
   std::fill(std::begin(m.first_answers), std::end(m.first_answers), 0);
   m.slots.assign(kInitialSlots, 0);
   m.texts.clear();
+  m.parts.clear();
+  m.symbols.clear();
 }
 
 void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
-                  std::string_view text, TextSource source) {
+                  std::string_view text, TextSource source,
+                  std::span<const ReadingPart> parts, const int32_t* symbols) {
   if (m.nodes.empty()) ClearMemory(m);
-  if (!Fits(m, path.size(), text.size())) {
+  if (source == kOwnCharacter) text = {};
+  Room room{path.size(), text.size(), parts.size(), 0};
+  for (const ReadingPart& p : parts) room.symbols += p.symbol_count;
+  if (!Fits(m, room)) {
     Prune(m);
-    if (!Fits(m, m.max_nodes / 4 + path.size(),
-              m.max_text_bytes / 4 + text.size()))
-      ClearMemory(m);
+    const Room quarter{m.max_nodes / 4 + room.nodes,
+                       m.max_text_bytes / 4 + room.text,
+                       m.max_parts / 4 + room.parts,
+                       m.max_symbols / 4 + room.symbols};
+    if (!Fits(m, quarter)) ClearMemory(m);
   }
-  if (path.size() > m.max_nodes || text.size() > m.max_text_bytes) return;
+  if (room.nodes > m.max_nodes || room.text > m.max_text_bytes ||
+      room.parts > m.max_parts || room.symbols > m.max_symbols)
+    return;
   uint32_t n = 0;
   for (char c : path) n = ChildOf(m, n, uint8_t(c));
   MemoryNode& node = m.nodes[n];
@@ -134,8 +170,16 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
   node.source = source;
   node.length = length;
   node.text_offset = uint32_t(m.texts.size());
-  node.text_size = source == kOwnCharacter ? 0 : uint32_t(text.size());
-  m.texts.append(text.data(), node.text_size);
+  node.text_size = uint32_t(text.size());
+  m.texts.append(text.data(), text.size());
+  node.first_part = uint32_t(m.parts.size());
+  node.part_count = uint32_t(parts.size());
+  for (ReadingPart p : parts) {
+    const int32_t* s = symbols + p.first_symbol;
+    p.first_symbol = uint32_t(m.symbols.size());
+    m.symbols.insert(m.symbols.end(), s, s + p.symbol_count);
+    m.parts.push_back(p);
+  }
   IndexNode(m, n);  // the slot now answers "closed"
 }
 

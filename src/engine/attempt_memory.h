@@ -15,8 +15,13 @@
 // differently, so a stretch written as its own character is not stored as
 // bytes (see TextSource).
 //
-// Memory is bounded: when `max_nodes` nodes or `max_text_bytes` bytes of text
-// are reached, only the paths walked again since they were stored or last
+// When the analysis describes what it writes (Options::events), a closed
+// node also keeps the reading parts and symbols of its stretch, so that
+// remembered attempts are described without a walk: the parts, like the
+// bytes, depend only on the characters.
+//
+// Memory is bounded: when `max_nodes` nodes, `max_text_bytes` bytes of text,
+// `max_parts` parts or `max_symbols` symbols are reached, only the paths walked again since they were stored or last
 // kept are kept (every node a walk passes is marked), so frequent words stay
 // while words seen once go; if that does not free a quarter of the room,
 // the memory is emptied. Measured on 25.7 MB of Catalan prose with a
@@ -32,7 +37,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <span>
 #include <vector>
+
+#include "etiquem/etiquem.h"
 
 namespace etiquem {
 
@@ -59,6 +67,8 @@ struct MemoryNode {
   uint32_t length;       // closed: characters in the stretch written (>= 1)
   uint32_t text_offset;  // closed: offset of its bytes in `texts`
   uint32_t text_size;    // closed: number of those bytes
+  uint32_t first_part;   // closed, with events: its reading parts are
+  uint32_t part_count;   // parts[first_part, first_part + part_count)
 };
 static_assert(sizeof(MemoryNode) == 20, "nodes are reserved at the bound");
 
@@ -75,9 +85,15 @@ struct AttemptMemory {
   // first-level cache instead of a random slot of the table.
   uint32_t first_answers[256] = {};
   std::string texts;                   // bytes written by closed attempts
+  // Reading parts of closed attempts, in node order; each part's
+  // first_symbol indexes `symbols`, which lie in part order.
+  std::vector<ReadingPart> parts;
+  std::vector<int32_t> symbols;
   std::vector<uint32_t> new_index;     // scratch for pruning: old node -> new
   size_t max_nodes = size_t(1) << 17;  // at most 2^24
   size_t max_text_bytes = size_t(1) << 21;
+  size_t max_parts = size_t(1) << 17;
+  size_t max_symbols = size_t(1) << 20;
 };
 
 // Empties the memory (also on first use).
@@ -117,9 +133,19 @@ inline uint32_t LookupMemory(AttemptMemory& m, uint32_t parent, uint8_t c) {
 }
 
 // Stores the attempt of characters `path` that wrote `text` from `source` for
-// its first `length` characters. May empty the memory first when it is full.
+// its first `length` characters, described by reading parts `parts` (whose
+// first_symbol indexes `symbols`; none without events). May empty the
+// memory first when it is full.
 void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
-                  std::string_view text, TextSource source);
+                  std::string_view text, TextSource source,
+                  std::span<const ReadingPart> parts = {},
+                  const int32_t* symbols = nullptr);
+
+// The symbols of closed node `node`'s part `part` (an entry of m.parts).
+inline const int32_t* PartSymbols(const AttemptMemory& m,
+                                  const ReadingPart& part) {
+  return m.symbols.data() + part.first_symbol;
+}
 
 }  // namespace etiquem
 

@@ -22,6 +22,7 @@ void Deliver(Output& output) {
   batch.events = output.events;
   batch.parts = output.parts;
   batch.symbols = output.symbols;
+  batch.surfaces = output.surfaces;
   batch.output_offset = output.text_delivered;
   Hand(output, batch);
   output.text_delivered += output.text.size();
@@ -31,6 +32,7 @@ void Deliver(Output& output) {
   output.events.clear();
   output.parts.clear();
   output.symbols.clear();
+  output.surfaces.clear();
 }
 
 void DeliverLarge(Output& output, std::string_view text, const Event* event) {

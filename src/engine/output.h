@@ -28,11 +28,12 @@ namespace etiquem {
 struct Output {
   std::string text;           // annotated bytes not yet handed over
   std::string unknown_words;  // whole lines not yet handed over
-  // With Options::events: the pieces written, their reading parts and the
-  // parts' symbols.
+  // With Options::events: the pieces written, their reading parts, the
+  // parts' symbols and the input bytes of the stretches read.
   std::vector<Event> events;
   std::vector<ReadingPart> parts;
   std::vector<int32_t> symbols;
+  std::string surfaces;
   // Bytes of `text` (or events) gathered before a batch is forced.
   size_t threshold = size_t(1) << 20;
   // Bytes handed over so far, of each stream, and what the caller's count
