@@ -45,7 +45,8 @@ const char kUsageText[] =
 // What --help adds after the usage text.
 const char kLongOptionsText[] =
     "  --help: Prints this help, with the long options\n"
-    "  --version: Prints the name and version of the program\n";
+    "  --version: Prints the name and version of the program\n"
+    "  --json: Writes JSON Lines: each written piece, with its readings\n";
 
 // The same usage text in UTF-8.
 const char kUsageTextUtf8[] =

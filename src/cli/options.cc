@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/json_writer.h"
 #include "cli/output_files.h"
 #include "cli/same_file.h"
 #include "engine/messages.h"
@@ -64,6 +65,7 @@ struct LongOption {
 constexpr LongOption kLongOptions[] = {
     {"help", LongAction::kHelp, nullptr, messages::kHelpOptionText},
     {"version", LongAction::kVersion, nullptr, messages::kVersionOptionText},
+    {"json", LongAction::kSet, &CommandLine::json, messages::kJsonOptionText},
 };
 
 // getopt_long returns kFirstLongCode + i for kLongOptions[i]: above every
@@ -265,7 +267,15 @@ int RunProgram(int argc, char** argv) {
   options.mark_unknown = o.mark_unknown == 1;
   options.apostrophe_blank = o.apostrophe_blank == 1;
   options.unknown_words = o.unknown_file == 1;
-  const Step step = AnalyseDescriptor(*dictionary, options, input_fd,
+  JsonWriter json;
+  json.dictionary = dictionary.get();
+  json.utf8 = options.utf8;
+  json.files = &files;
+  options.events = o.json == 1;
+  const Step step =
+      o.json == 1 ? AnalyseDescriptor(*dictionary, options, input_fd,
+                                      WriteJsonBatch, &json, &error)
+                  : AnalyseDescriptor(*dictionary, options, input_fd,
                                       WriteBatch, &files, &error);
   // What was analysed before a failure has been handed to the outputs.
   if (step.reached == Reached::kError) ExitWith(error.status, error.message);

@@ -2,8 +2,8 @@
 //
 // Options are read with getopt_long and the option string "hsf:b:d:am" in
 // its default, permuting mode, so the short options parse and complain as
-// plain getopt did; the long options (--help, --version, ...) come from one
-// table in options.cc. Every failure ends the program with a message on
+// plain getopt did; the long options (--help, --version, --json) come from
+// one table in options.cc. Every failure ends the program with a message on
 // standard error and a non-zero status; -h writes the usage text to standard
 // output and ends with status 0.
 
@@ -31,6 +31,7 @@ struct CommandLine {
   int unknown_file = 0;        // -d: write unknown words to a file
   int apostrophe_blank = 0;    // -a: a blank after a form with an apostrophe
   int mark_unknown = 0;        // -m: mark unknown words
+  int json = 0;                // --json: JSON Lines instead of the text
   const char* input_path = nullptr;      // -f argument
   const char* automaton_path = nullptr;  // -b argument, or the default
   const char* unknown_path = nullptr;    // -d argument

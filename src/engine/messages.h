@@ -56,6 +56,8 @@ inline constexpr char kHelpOptionText[] =
     "Prints this help, with the long options";
 inline constexpr char kVersionOptionText[] =
     "Prints the name and version of the program";
+inline constexpr char kJsonOptionText[] =
+    "Writes JSON Lines: each written piece, with its readings";
 std::string LongOptionLine(std::string_view name, std::string_view text);
 
 // --version: "etiquem VERSION\n".

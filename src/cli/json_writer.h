@@ -1,0 +1,91 @@
+// --json: the program's output as JSON Lines, one object per written piece,
+// as a sink of the engine's batches in place of the annotated bytes.
+//
+//   {"kind":"reading","start":0,"end":4,"surface":"casa",
+//    "text":"casa&n;&f;&sg;/","readings":[{"lemma":"casa","tags":["n","f","sg"]}]}
+//
+// `kind` is "reading", "unknown", "plain" (characters written as they came:
+// a run of them is one piece) or "superblank"; `start` and `end` are byte
+// offsets in the input; `surface` is the input's text of the piece, `text`
+// what the plain output writes for it, so the `text` fields of all lines
+// make exactly the plain output. Readings come from the dictionary's symbols
+// (include/etiquem/structured.h): {"lemma","tags"} for a complete reading,
+// {"pieces":[{"lemma","tags"},...]} for a compound one. Strings are UTF-8:
+// Latin-1 text is transcoded, and in UTF-8 mode a byte that is not part of
+// a valid sequence becomes U+FFFD.
+//
+// A run of plain characters is cut where the engine hands a batch over, so
+// lines keep pace with the input in a pipe. The unknown-words file (-d) is
+// written as without --json. doc/json.md has the schema.
+
+#ifndef ETIQUEM_CLI_JSON_WRITER_H_
+#define ETIQUEM_CLI_JSON_WRITER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/output_files.h"
+#include "etiquem/etiquem.h"
+#include "etiquem/structured.h"
+
+namespace etiquem {
+
+// Fragments of lines kept by key: an open-addressed table over one arena,
+// so a lookup costs a hash and, mostly, two cache lines. Emptied when the
+// arena reaches `max_bytes` (0: nothing is kept).
+struct FragmentCache {
+  struct Slot {
+    uint64_t hash = 0;       // 0: empty
+    uint32_t offset = 0;     // of the key in `arena`; the value follows it
+    uint32_t key_size = 0;
+    uint32_t value_size = 0;
+  };
+  std::vector<Slot> slots;  // a power of two, at most half full
+  size_t used = 0;
+  std::string arena;
+  size_t max_bytes = size_t(4) << 20;
+};
+
+// The value kept for `key`, or null.
+const std::string_view* FindFragment(FragmentCache& cache,
+                                     std::string_view key,
+                                     std::string_view* value);
+
+// Keeps `value` for `key` (not already kept).
+void KeepFragment(FragmentCache& cache, std::string_view key,
+                  std::string_view value);
+
+struct JsonWriter {
+  const Dictionary* dictionary = nullptr;
+  bool utf8 = false;             // the text is UTF-8 (else Latin-1)
+  OutputFiles* files = nullptr;  // where the lines go
+  std::string lines;             // this batch's lines
+  ReadingsView view;             // scratch for a piece's readings
+  // Per tag symbol (from kFirstTagSymbol): its name as a JSON string, made
+  // on first use; empty until then.
+  std::vector<std::string> tag_strings;
+  // Running text repeats its words, and what a stretch writes depends only
+  // on its characters (the memory of attempts rests on the same fact): the
+  // "surface", "text" and "readings" fields of a reading are kept, keyed by
+  // its surface, once made.
+  FragmentCache cache;
+  std::string fields;  // scratch
+};
+
+// The sink: `context` is a JsonWriter. Writes the batch's lines to standard
+// output and its unknown-word lines to the -d file, as WriteBatch does.
+bool WriteJsonBatch(void* context, const Batch& batch);
+
+// Appends `bytes` to `out` as a JSON string, quotes included: Latin-1
+// transcoded to UTF-8, or, with `utf8`, UTF-8 checked (U+FFFD for a byte
+// outside a valid sequence).
+void AppendJsonString(std::string_view bytes, bool utf8, std::string& out);
+
+// Appends the JSON lines of `batch` to `out`.
+void AppendJsonLines(JsonWriter& writer, const Batch& batch, std::string& out);
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_CLI_JSON_WRITER_H_
