@@ -5,10 +5,11 @@
 // (the dictionary's defined symbols, named by Dictionary::TagName). Its
 // characters before a tag make a lemma and the tags after it are its tags;
 // characters after a tag start the next lemma, so a part is one or more
-// lemma-with-tags groups (one, in every ordinary dictionary). A piece's
-// complete parts are each one reading; its compound parts together make one
-// compound reading, whose pieces are their groups, placed where the first
-// compound part stands. Lemmas get the capitals that the written text
+// lemma-with-tags groups: one, or several for a joined reading such as
+// "a&pr;+el&det;..." (the '+' that starts a later group is no part of its
+// lemma). A piece's complete parts are each one reading; its compound parts
+// together make one compound reading, whose pieces are their groups, placed
+// where the first compound part stands. Lemmas get the capitals that the written text
 // restores, and are given as Latin-1 codes (the characters of a symbol), so
 // each front end encodes them as it needs; tag names are left as defined.
 //

@@ -12,15 +12,17 @@ class Error(Exception):
     message: str
     status: int
 
-class Reading(Tuple[str, Tuple[str, ...], Tuple["Reading", ...]]):
-    """A lemma with its tags, or a compound reading: its pieces (then lemma
-    is '' and tags is ())."""
+class Reading(Tuple[str, Tuple[str, ...], Tuple["Reading", ...], bool]):
+    """A lemma with its tags; or, for a joined reading ('al': 'a' + 'el') or
+    a compound one, its pieces (then lemma is '' and tags is ())."""
     @property
     def lemma(self) -> str: ...
     @property
     def tags(self) -> Tuple[str, ...]: ...
     @property
     def pieces(self) -> Tuple["Reading", ...]: ...
+    @property
+    def compound(self) -> bool: ...
 
 class Token(Tuple[str, int, int, Text, Text, Tuple[Reading, ...]]):
     """A written piece: kind 'reading', 'unknown', 'plain' (characters

@@ -74,13 +74,15 @@ PyStructSequence_Desc token_desc = {
 PyStructSequence_Field reading_fields[] = {
     {"lemma", "the lemma, with the capitals the output gives it"},
     {"tags", "tuple of tag names, in order"},
-    {"pieces", "for a compound reading: its pieces, each a Reading"},
+    {"pieces", "several lemmas with tags: their Readings, else ()"},
+    {"compound", "whether it is a compound reading (of pieces)"},
     {nullptr, nullptr}};
 PyStructSequence_Desc reading_desc = {
     "etiquem.Reading",
-    "A reading: a lemma with its tags, or (compound) its pieces, each a "
-    "lemma with its tags; then lemma is '' and tags is ().",
-    reading_fields, 3};
+    "A reading: a lemma with its tags; or, for a joined reading ('al': 'a' "
+    "and 'el') or a compound one, its pieces, each a lemma with its tags, "
+    "and then lemma is '' and tags is ().",
+    reading_fields, 4};
 
 // Owns one reference.
 struct Ref {
@@ -316,6 +318,8 @@ struct Converter {
     PyStructSequence_SetItem(reading.p, 1, tags.release());
     Py_INCREF(pieces);
     PyStructSequence_SetItem(reading.p, 2, pieces);
+    Py_INCREF(Py_False);
+    PyStructSequence_SetItem(reading.p, 3, Py_False);
     return reading.release();
   }
 
@@ -344,6 +348,9 @@ struct Converter {
         Py_INCREF(empty_tuple);
         PyStructSequence_SetItem(compound.p, 1, empty_tuple);
         PyStructSequence_SetItem(compound.p, 2, pieces.release());
+        PyObject* flag = reading.compound ? Py_True : Py_False;
+        Py_INCREF(flag);
+        PyStructSequence_SetItem(compound.p, 3, flag);
         item = compound.release();
       }
       if (item == nullptr) return nullptr;

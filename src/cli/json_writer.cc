@@ -127,7 +127,7 @@ void AppendReadingsField(JsonWriter& w, const Batch& batch, const Event& event,
       if (g > 0) out.push_back(',');
       AppendGroup(w, v.groups[reading.first_group + g], out);
     }
-    out += "]}";
+    out += reading.compound ? "],\"compound\":true}"sv : "]}"sv;
   }
   out.push_back(']');
 }

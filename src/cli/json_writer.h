@@ -10,7 +10,9 @@
 // what the plain output writes for it, so the `text` fields of all lines
 // make exactly the plain output. Readings come from the dictionary's symbols
 // (include/etiquem/structured.h): {"lemma","tags"} for a complete reading,
-// {"pieces":[{"lemma","tags"},...]} for a compound one. Strings are UTF-8:
+// {"pieces":[{"lemma","tags"},...]} for a joined one (several lemmas, as
+// "a&pr;+el&det;...") and the same with "compound":true for a compound
+// one. Strings are UTF-8:
 // Latin-1 text is transcoded, and in UTF-8 mode a byte that is not part of
 // a valid sequence becomes U+FFFD.
 //

@@ -16,6 +16,7 @@ namespace {
 void AppendGroups(const int32_t* symbols, uint32_t n, bool first_upper,
                   bool latest_upper, bool complete, ReadingsView& view) {
   bool open = false;  // a group is under way
+  const size_t first_group = view.groups.size();
   for (uint32_t i = 0; i < n; ++i) {
     const int32_t s = symbols[i];
     const bool is_tag = s >= kFirstTagSymbol;
@@ -35,6 +36,10 @@ void AppendGroups(const int32_t* symbols, uint32_t n, bool first_upper,
     }
     const uint8_t c = uint8_t(s & 0xFF);
     if (c == 0) continue;  // writes nothing
+    // The '+' that joins a lemma to the tags before it is no part of it.
+    if (c == '+' && view.groups.size() > first_group + 1 &&
+        group->lemma_begin == view.lemmas.size())
+      continue;
     // As the written text: a complete reading's first character takes the
     // first character's case, a piece's the case of either.
     const bool upper = i > 0      ? latest_upper

@@ -1,0 +1,55 @@
+"""etiquem --json: valid JSON Lines whose "text" fields make the plain
+output and whose pieces are analyse()'s tokens."""
+
+import json
+
+import pytest
+
+from conftest import SAMPLE_TEXT, run_program
+
+
+def json_lines(d, data, *options):
+    out = run_program(d.path, data, "--json", *options).stdout
+    out.decode("utf-8")  # valid UTF-8 throughout
+    return [json.loads(line) for line in out.splitlines()]
+
+
+def as_tokens(d, data):
+    """analyse()'s tokens as --json writes them (Latin-1 text as str)."""
+    def reading(r):
+        if r.pieces:
+            line = {"pieces": [reading(p) for p in r.pieces]}
+            if r.compound:
+                line["compound"] = True
+            return line
+        return {"lemma": r.lemma, "tags": list(r.tags)}
+    out = []
+    for t in d.analyse(data):
+        line = {"kind": t.kind, "start": t.start, "end": t.end,
+                "surface": t.surface.decode("latin-1"),
+                "text": t.text.decode("latin-1")}
+        if t.kind == "reading":
+            line["readings"] = [reading(r) for r in t.readings]
+        out.append(line)
+    return out
+
+
+def test_sample(sample):
+    data = SAMPLE_TEXT.encode("latin-1") * 2 + b"\x01\x00\"\\ end <![CDATA[open"
+    lines = json_lines(sample, data)
+    plain = run_program(sample.path, data).stdout
+    assert "".join(l["text"] for l in lines).encode("latin-1") == plain
+    assert lines == as_tokens(sample, data)
+
+
+@pytest.mark.parametrize("options", [[], ["-m", "-s", "-a"]])
+def test_catalan_corpus(catalan, catalan_text, options, tmp_path):
+    unknown = tmp_path / "unknown.txt"
+    lines = json_lines(catalan, catalan_text, *options, "-d", str(unknown))
+    plain = tmp_path / "plain.txt"
+    expected = run_program(catalan.path, catalan_text, *options, "-d",
+                           str(plain)).stdout
+    assert "".join(l["text"] for l in lines).encode("latin-1") == expected
+    assert unknown.read_bytes() == plain.read_bytes()
+    if not options:
+        assert lines == as_tokens(catalan, catalan_text)
