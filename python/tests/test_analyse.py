@@ -219,3 +219,25 @@ def test_threads_share_one_dictionary(sample):
         t.join()
     for i, runs in enumerate(results):
         assert all(run == expected[i] for run in runs)
+
+
+def engine_reads_utf8(d):
+    """Whether the engine implements UTF-8 mode: a word with a non-ASCII
+    letter, given as str, is then read as one word."""
+    return [t.kind for t in d.analyse("vost\u00e8")] == ["reading"]
+
+
+def test_non_ascii_str(sample):
+    if not engine_reads_utf8(sample):
+        pytest.skip("the engine's UTF-8 mode (Options::utf8) is not there yet: "
+                    "str input is checked with ASCII text only")
+    text = SAMPLE_TEXT * 3
+    tokens = sample.analyse(text)
+    check_tokens(sample, text, tokens)
+    # The same readings as the Latin-1 bytes of the same text.
+    latin1 = sample.analyse(text.encode("latin-1"))
+    assert [(t.kind, t.start, t.end, t.readings) for t in tokens] == [
+        (t.kind, t.start, t.end, t.readings) for t in latin1]
+    assert sample.annotate(text) == sample.annotate(
+        text.encode("latin-1")).decode("latin-1")
+    assert list(sample.analyse_iter(text.splitlines(keepends=True))) == tokens
