@@ -178,17 +178,27 @@ void AppendParts(Analyser& an, const ReadingRecord& r) {
   }
 }
 
-// Appends the reading parts that the memory keeps for closed node `node`.
-void AppendRememberedParts(Analyser& an, const MemoryNode& node) {
+// Appends the reading parts that the memory keeps for closed node `node`;
+// returns how many.
+size_t AppendRememberedParts(Analyser& an, const MemoryNode& node) {
+  if (node.first_part == kNoParts) return 0;
   Output& out = an.output;
   const AttemptMemory& m = an.memory;
-  for (uint32_t k = 0; k < node.part_count; ++k) {
-    ReadingPart part = m.parts[node.first_part + k];
-    const int32_t* symbols = PartSymbols(m, part);
+  size_t count = 0;
+  for (size_t k = node.first_part;; ++k) {
+    const RememberedPart& kept = m.parts[k];
+    const int32_t* symbols = PartSymbols(m, kept);
+    ReadingPart part;
     part.first_symbol = uint32_t(out.symbols.size());
+    part.symbol_count = kept.symbol_count;
+    part.piece = (kept.flags & kPartPiece) != 0;
+    part.first_upper = (kept.flags & kPartFirstUpper) != 0;
+    part.latest_upper = (kept.flags & kPartLatestUpper) != 0;
     out.symbols.insert(out.symbols.end(), symbols,
                        symbols + part.symbol_count);
     out.parts.push_back(part);
+    ++count;
+    if (kept.last) return count;
   }
 }
 
@@ -253,9 +263,8 @@ inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
     out.text.append(an.memory.texts, node.text_offset, node.text_size);
   }
   if (an.options.events && written) {
-    AppendRememberedParts(an, node);
-    NoteEvent(an, KindOf(TextSource(node.source)), last, begin,
-              node.part_count);
+    const size_t parts = AppendRememberedParts(an, node);
+    NoteEvent(an, KindOf(TextSource(node.source)), last, begin, parts);
   }
   CheckThreshold(out);
   if (node.source == kUnknownWord && an.options.unknown_words) {

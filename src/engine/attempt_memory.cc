@@ -3,6 +3,7 @@
 #include "engine/attempt_memory.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace etiquem {
@@ -61,16 +62,19 @@ void Prune(AttemptMemory& m) {
                    node.text_size);
       node.text_offset = uint32_t(text);
       text += node.text_size;
-      for (uint32_t k = 0; k < node.part_count; ++k) {
-        ReadingPart p = m.parts[node.first_part + k];
-        std::memmove(m.symbols.data() + symbol, PartSymbols(m, p),
-                     p.symbol_count * sizeof(int32_t));
-        p.first_symbol = uint32_t(symbol);
-        symbol += p.symbol_count;
-        m.parts[part + k] = p;
+      if (node.first_part != kNoParts) {
+        const size_t first = part;
+        for (size_t k = node.first_part;; ++k) {
+          RememberedPart p = m.parts[k];
+          std::memmove(m.symbols.data() + symbol, PartSymbols(m, p),
+                       p.symbol_count * sizeof(int32_t));
+          p.first_symbol = uint32_t(symbol);
+          symbol += p.symbol_count;
+          m.parts[part++] = p;
+          if (p.last) break;
+        }
+        node.first_part = uint32_t(first);
       }
-      node.first_part = uint32_t(part);
-      part += node.part_count;
     }
     m.new_index[i] = uint32_t(j);
     m.nodes[j++] = node;
@@ -116,7 +120,7 @@ uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
     h = (h + 1) & mask;
   }
   const uint32_t n = uint32_t(m.nodes.size());
-  m.nodes.push_back(MemoryNode{parent, c, kOpen, 0, 0, 0, 0, 0, 0, 0});
+  m.nodes.push_back(MemoryNode{parent, c, kOpen, 0, 0, 0, 0, kNoParts});
   m.used.push_back(0);
   m.slots[h] = key | n;
   if (parent == 0) m.first_answers[c] = n;
@@ -168,17 +172,23 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
   MemoryNode& node = m.nodes[n];
   node.kind = kClosed;
   node.source = source;
-  node.length = length;
+  assert(length >= 1 && length <= 255);
+  node.length = uint8_t(length);
   node.text_offset = uint32_t(m.texts.size());
   node.text_size = uint32_t(text.size());
   m.texts.append(text.data(), text.size());
-  node.first_part = uint32_t(m.parts.size());
-  node.part_count = uint32_t(parts.size());
-  for (ReadingPart p : parts) {
+  node.first_part = parts.empty() ? kNoParts : uint32_t(m.parts.size());
+  for (const ReadingPart& p : parts) {
     const int32_t* s = symbols + p.first_symbol;
-    p.first_symbol = uint32_t(m.symbols.size());
+    RememberedPart kept;
+    kept.first_symbol = uint32_t(m.symbols.size());
+    kept.symbol_count = uint16_t(p.symbol_count);
+    kept.flags = uint8_t((p.piece ? kPartPiece : 0) |
+                         (p.first_upper ? kPartFirstUpper : 0) |
+                         (p.latest_upper ? kPartLatestUpper : 0));
+    kept.last = &p == &parts.back();
     m.symbols.insert(m.symbols.end(), s, s + p.symbol_count);
-    m.parts.push_back(p);
+    m.parts.push_back(kept);
   }
   IndexNode(m, n);  // the slot now answers "closed"
 }

@@ -63,14 +63,28 @@ struct MemoryNode {
   uint8_t character;  // the last character
   uint8_t kind;       // kOpen or kClosed
   uint8_t source;     // closed: what writes the stretch (TextSource)
-  uint8_t reserved;
-  uint32_t length;       // closed: characters in the stretch written (>= 1)
+  uint8_t length;     // closed: characters in the stretch written (1 to
+                      // kMaxAttemptCharacters)
   uint32_t text_offset;  // closed: offset of its bytes in `texts`
   uint32_t text_size;    // closed: number of those bytes
-  uint32_t first_part;   // closed, with events: its reading parts are
-  uint32_t part_count;   // parts[first_part, first_part + part_count)
+  uint32_t first_part;   // closed: its first entry of `parts` (its parts run
+                         // to the one marked last), or kNoParts
 };
 static_assert(sizeof(MemoryNode) == 20, "nodes are reserved at the bound");
+
+constexpr uint32_t kNoParts = 0xFFFFFFFFu;
+
+// A reading part kept with a closed node: as a ReadingPart, with its symbols
+// in AttemptMemory::symbols.
+struct RememberedPart {
+  uint32_t first_symbol;
+  uint16_t symbol_count;
+  uint8_t flags;  // kPartPiece, kPartFirstUpper, kPartLatestUpper
+  uint8_t last;   // 1 for the node's last part
+};
+constexpr uint8_t kPartPiece = 1;
+constexpr uint8_t kPartFirstUpper = 2;
+constexpr uint8_t kPartLatestUpper = 4;
 
 struct AttemptMemory {
   std::vector<MemoryNode> nodes;  // node 0 is the empty prefix
@@ -87,7 +101,7 @@ struct AttemptMemory {
   std::string texts;                   // bytes written by closed attempts
   // Reading parts of closed attempts, in node order; each part's
   // first_symbol indexes `symbols`, which lie in part order.
-  std::vector<ReadingPart> parts;
+  std::vector<RememberedPart> parts;
   std::vector<int32_t> symbols;
   std::vector<uint32_t> new_index;     // scratch for pruning: old node -> new
   size_t max_nodes = size_t(1) << 17;  // at most 2^24
@@ -141,9 +155,9 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
                   std::span<const ReadingPart> parts = {},
                   const int32_t* symbols = nullptr);
 
-// The symbols of closed node `node`'s part `part` (an entry of m.parts).
+// The symbols of a part kept in `m`.
 inline const int32_t* PartSymbols(const AttemptMemory& m,
-                                  const ReadingPart& part) {
+                                  const RememberedPart& part) {
   return m.symbols.data() + part.first_symbol;
 }
 
