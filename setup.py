@@ -13,6 +13,7 @@ build-python/ (and etiquem.egg-info/), both ignored by git.
 
 import glob
 import os
+import re
 import subprocess
 
 import pybind11
@@ -31,6 +32,24 @@ def sources(pattern):
 ENGINE = sources("src/engine/*.cc")
 
 
+def project_version():
+    """The VERSION of project() in CMakeLists.txt, the one version."""
+    with open(os.path.join(HERE, "CMakeLists.txt"), encoding="utf-8") as f:
+        match = re.search(r"project\(etiquem VERSION ([0-9.]+)", f.read())
+    return match.group(1)
+
+
+def write_version_header(directory):
+    """generated/version.h, as CMake writes it from cmake/version.h.in."""
+    with open(os.path.join(HERE, "cmake", "version.h.in"),
+              encoding="utf-8") as f:
+        text = f.read().replace("@PROJECT_VERSION@", project_version())
+    os.makedirs(directory, exist_ok=True)
+    with open(os.path.join(directory, "version.h"), "w",
+              encoding="utf-8") as f:
+        f.write(text)
+
+
 class BuildWithDictionary(build_ext):
     """Builds the extension, then etiquem-dic, then the sample dictionary
     beside the built package."""
@@ -38,9 +57,12 @@ class BuildWithDictionary(build_ext):
     def run(self):
         super().run()
         tools = sources("tools/etiquem_dic.cc") + sources("tools/dictionary/*.cc")
+        generated = os.path.join(self.build_temp, "generated")
+        write_version_header(generated)
         objects = self.compiler.compile(
             tools, output_dir=self.build_temp,
-            include_dirs=["include", "src", "tools"], extra_postargs=CXXFLAGS)
+            include_dirs=["include", "src", "tools", generated],
+            extra_postargs=CXXFLAGS)
         # The engine's objects, as the extension's build left them.
         objects += self.compiler.object_filenames(ENGINE,
                                                   output_dir=self.build_temp)
@@ -58,7 +80,7 @@ class BuildWithDictionary(build_ext):
 
 setup(
     name="etiquem",
-    version="1.0.0",
+    version=project_version(),
     description="Annotate running text with a letter-transducer dictionary",
     long_description=open(os.path.join(HERE, "python", "README.md"),
                           encoding="utf-8").read(),
