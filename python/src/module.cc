@@ -26,8 +26,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
