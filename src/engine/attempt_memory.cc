@@ -137,8 +137,6 @@ void ClearMemory(AttemptMemory& m) {
   m.nodes.reserve(m.max_nodes);
   m.used.reserve(m.max_nodes);
   m.texts.reserve(m.max_text_bytes);
-  m.parts.reserve(m.max_parts);
-  m.symbols.reserve(m.max_symbols);
   m.nodes.clear();
   m.nodes.push_back(MemoryNode{});
   m.used.assign(1, 0);
