@@ -45,7 +45,8 @@ const char kUsageText[] =
 // What --help adds after the usage text.
 const char kLongOptionsText[] =
     "  --help: Prints this help, with the long options\n"
-    "  --version: Prints the name and version of the program\n";
+    "  --version: Prints the name and version of the program\n"
+    "  --utf8: Reads and writes UTF-8 text (the dictionary stays Latin-1)\n";
 
 // The same usage text in UTF-8.
 const char kUsageTextUtf8[] =

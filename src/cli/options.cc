@@ -64,6 +64,7 @@ struct LongOption {
 constexpr LongOption kLongOptions[] = {
     {"help", LongAction::kHelp, nullptr, messages::kHelpOptionText},
     {"version", LongAction::kVersion, nullptr, messages::kVersionOptionText},
+    {"utf8", LongAction::kSet, &CommandLine::utf8, messages::kUtf8OptionText},
 };
 
 // getopt_long returns kFirstLongCode + i for kLongOptions[i]: above every
@@ -265,10 +266,15 @@ int RunProgram(int argc, char** argv) {
   options.mark_unknown = o.mark_unknown == 1;
   options.apostrophe_blank = o.apostrophe_blank == 1;
   options.unknown_words = o.unknown_file == 1;
+  options.utf8 = o.utf8 == 1;
+  InputReport report;
   const Step step = AnalyseDescriptor(*dictionary, options, input_fd,
-                                      WriteBatch, &files, &error);
+                                      WriteBatch, &files, &error, 0, &report);
   // What was analysed before a failure has been handed to the outputs.
   if (step.reached == Reached::kError) ExitWith(error.status, error.message);
+  if (step.reached == Reached::kEnd && report.invalid_utf8 > 0)
+    WriteAll(2, messages::InvalidUtf8Warning(report.invalid_utf8,
+                                             report.first_invalid_utf8));
   return FinishOutputs(o, input_fd, files);
 }
 

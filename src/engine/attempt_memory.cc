@@ -78,7 +78,7 @@ bool Fits(const AttemptMemory& m, size_t nodes, size_t text) {
 
 // The child of `parent` on `c`, made when missing: one probe finds either the
 // child or the empty slot where it goes.
-uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
+uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint32_t c) {
   Grow(m);
   const size_t mask = m.slots.size() - 1;
   const uint64_t key = MemoryKey(parent, c);
@@ -92,7 +92,7 @@ uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
     h = (h + 1) & mask;
   }
   const uint32_t n = uint32_t(m.nodes.size());
-  m.nodes.push_back(MemoryNode{parent, c, kOpen, 0, 0, 0, 0, 0});
+  m.nodes.push_back(MemoryNode{parent, uint16_t(c), kOpen, 0, 0, 0, 0});
   m.used.push_back(0);
   m.slots[h] = key | n;
   if (parent == 0) m.first_answers[c] = n;
@@ -102,8 +102,8 @@ uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
 }  // namespace
 
 void ClearMemory(AttemptMemory& m) {
-  // Parent indices are kept in 24 bits of a slot.
-  if (m.max_nodes > (size_t(1) << 24)) m.max_nodes = size_t(1) << 24;
+  // Parent indices are kept in 23 bits of a slot.
+  if (m.max_nodes > (size_t(1) << 23)) m.max_nodes = size_t(1) << 23;
   // Reserved at the bound, so growth never doubles past it; pages not yet
   // written take no memory.
   m.nodes.reserve(m.max_nodes);
@@ -117,8 +117,15 @@ void ClearMemory(AttemptMemory& m) {
   m.texts.clear();
 }
 
-void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
-                  std::string_view text, TextSource source) {
+namespace {
+
+// Character codes of a path: bytes, or UTF-8 character codes.
+inline uint32_t CodeOf(char c) { return uint8_t(c); }
+inline uint32_t CodeOf(uint16_t c) { return c; }
+
+template <typename Path>
+void Store(AttemptMemory& m, Path path, uint32_t length, std::string_view text,
+           TextSource source) {
   if (m.nodes.empty()) ClearMemory(m);
   if (!Fits(m, path.size(), text.size())) {
     Prune(m);
@@ -128,7 +135,7 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
   }
   if (path.size() > m.max_nodes || text.size() > m.max_text_bytes) return;
   uint32_t n = 0;
-  for (char c : path) n = ChildOf(m, n, uint8_t(c));
+  for (auto c : path) n = ChildOf(m, n, CodeOf(c));
   MemoryNode& node = m.nodes[n];
   node.kind = kClosed;
   node.source = source;
@@ -137,6 +144,18 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
   node.text_size = source == kOwnCharacter ? 0 : uint32_t(text.size());
   m.texts.append(text.data(), node.text_size);
   IndexNode(m, n);  // the slot now answers "closed"
+}
+
+}  // namespace
+
+void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
+                  std::string_view text, TextSource source) {
+  Store(m, path, length, text, source);
+}
+
+void StoreAttempt(AttemptMemory& m, std::span<const uint16_t> path,
+                  uint32_t length, std::string_view text, TextSource source) {
+  Store(m, path, length, text, source);
 }
 
 }  // namespace etiquem
