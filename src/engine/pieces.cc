@@ -554,15 +554,18 @@ int PieceThreads() { return std::min(Processors(), 4); }
 uint64_t PieceStart(int fd, int64_t origin, uint64_t size, uint64_t index,
                     uint64_t piece_bytes, bool utf8) {
   const uint64_t at = index * piece_bytes;
-  if (!utf8 || at < 3 || at >= size) return at;
-  // The 3 bytes before and the 3 from it.
+  if (!utf8 || at == 0 || at >= size) return at;
+  // The 3 bytes before it (those of the input) and the 3 from it.
+  const uint64_t from = at >= 3 ? at - 3 : 0;
   uint8_t bytes[6];
   ssize_t r;
   do {
-    r = pread(fd, bytes, sizeof bytes, origin + int64_t(at) - 3);
+    r = pread(fd, bytes, size_t(at - from + 3), origin + int64_t(from));
   } while (r < 0 && errno == EINTR);
-  if (r <= 3) return at;  // nothing to go by; the run reads the same
-  return std::min(at - 3 + CharacterStartFrom(bytes, size_t(r), 3), size);
+  // Nothing to go by: any start gives the same bytes out, only later.
+  if (r <= ssize_t(at - from)) return at;
+  return std::min(from + CharacterStartFrom(bytes, size_t(r), size_t(at - from)),
+                  size);
 }
 
 bool CountInvalidUtf8InFile(int fd, int64_t origin, InvalidUtf8Count& invalid) {
