@@ -252,12 +252,12 @@ inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
   const RingEntry& entry = an.reader.ring[last];
   if (node.source == kOwnCharacter) {
     if (entry.kind == kCharacter) {
-      if constexpr (kUtf8)
+      if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
+        WriteByte(an.output, char(kUtf8 ? entry.raw[0] : entry.byte));
+      else
         Write(an.output, std::string_view(
                              reinterpret_cast<const char*>(entry.raw),
                              entry.length));
-      else
-        WriteByte(an.output, char(entry.byte));
     }
   } else {
     Write(an.output, std::string_view(an.memory.texts)
