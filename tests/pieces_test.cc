@@ -250,12 +250,7 @@ TEST(Ranges, JoinedRangesWriteWhatOneRunWrites) {
 
 // --- Whole runs: a file read in pieces against the same bytes piped ---
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::ReadFile;
 
 // Runs the program on `text` from a file and from a pipe, with `args`
 // after the program's name; both must agree in every byte and the status.

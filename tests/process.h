@@ -84,6 +84,9 @@ Result RunWithInputFile(const std::vector<std::string>& args,
 // memory of the largest process it ran, in KiB; negative when it failed.
 long PeakMemoryKiB(const std::string& command);
 
+// The whole contents of the file at `path` (empty when it cannot be read).
+std::string ReadFile(const std::string& path);
+
 }  // namespace etiquem::test_support
 
 #endif  // ETIQUEM_TESTS_PROCESS_H_

@@ -31,12 +31,7 @@ using test_support::RunCommand;
 using test_support::RunOptions;
 using test_support::StandardOutputMode;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::ReadFile;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 

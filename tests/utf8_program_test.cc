@@ -36,12 +36,7 @@ using test_support::Outputs;
 using test_support::Result;
 using test_support::Utf8Of;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::ReadFile;
 
 // The warning for `count` invalid sequences, the first at `offset`.
 std::string Warning(uint64_t count, uint64_t offset) {
