@@ -54,7 +54,7 @@ void BM_LiveStatesStep(benchmark::State& state) {
   LiveStates v;
   InitLiveStates(v, t.get());
   Acceptances acceptances;
-  RingEntry input;
+  StepRecord input;
   int64_t caracters = 0;
   for (auto _ : state) {
     for (const std::string& p : words) {
@@ -70,7 +70,7 @@ void BM_LiveStatesStep(benchmark::State& state) {
                           b, input, 0, 0);
         ++caracters;
       }
-      benchmark::DoNotOptimize(input.state);
+      benchmark::DoNotOptimize(input.acceptance);
     }
   }
   state.counters["chars/s"] =

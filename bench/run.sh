@@ -307,6 +307,15 @@ for lang in "${LANGS[@]}"; do
       measure etiquem "$lang" "$txt" "$words" "$ETQ" -b "$bin"
       # the same through a pipe: one thread, as when etiquem reads a stream
       measure etiquem-pipe "$lang" "$txt" "$words" sh -c 'cat | "$0" -b "$1"' "$ETQ" "$bin"
+      # --utf8 on the same text written as UTF-8, from the file and piped
+      if [[ $lang == ca ]]; then
+        u8=$CACHE/$lang.utf8.txt
+        if ! fresh "$u8" "$txt"; then
+          iconv -f ISO-8859-1 -t UTF-8 "$txt" > "$u8.tmp" && mv "$u8.tmp" "$u8"
+        fi
+        measure etiquem-utf8 "$lang" "$u8" "$words" "$ETQ" --utf8 -b "$bin"
+        measure etiquem-utf8-pipe "$lang" "$u8" "$words" sh -c 'cat | "$0" --utf8 -b "$1"' "$ETQ" "$bin"
+      fi
     else
       NOTES+=("etiquem on $lang: smoke test failed; not measured")
     fi
@@ -394,7 +403,8 @@ TABLE=$RESULTS/table.txt
     { n++; lang[n]=$1; tool[n]=$2; mb[n]=$3/1e6; w[n]=$4; t[n]=$5; lo[n]=$6; hi[n]=$7
       rss[n]=$8; load[n]=$9; sha[n]=$10; cpu[n]=$11
       mbs[n] = mb[n]/t[n]; wps[n] = w[n]/t[n]
-      if ($2 == "etiquem") { emb[$1] = mbs[n]; ewps[$1] = wps[n] } }
+      if ($2 == "etiquem") { emb[$1] = mbs[n]; ewps[$1] = wps[n] }
+      if ($2 ~ /^etiquem/) { w_of[$1 "/" $2] = wps[n] } }
     END {
       for (i = 1; i <= n; i++) {
         rx = "-"; wx = "-"
@@ -404,6 +414,12 @@ TABLE=$RESULTS/table.txt
           sprintf("%.2f..%.2f", lo[i], hi[i]), (cpu[i] == "nan" ? "n/a" : sprintf("%.2f", cpu[i])), sprintf("%.2f", mbs[i]), sprintf("%.0f", wps[i]),
           (rss[i] == "nan" ? "n/a" : sprintf("%.1f", rss[i]/1024)), sprintf("%.1f", load[i]*1000),
           sha[i], rx, wx
+      }
+      for (l in emb) {
+        f = l "/etiquem"; p = l "/etiquem-pipe"; uf = l "/etiquem-utf8"; up = l "/etiquem-utf8-pipe"
+        if ((uf in w_of) && (up in w_of) && (p in w_of))
+          printf "etiquem --utf8 on %s written as UTF-8 keeps %.0f %% of the Latin-1 words/s from a file, %.0f %% from a pipe\n",
+            l, 100 * w_of[uf] / w_of[f], 100 * w_of[up] / w_of[p]
       } }' "$ROWS"
   echo "MB = 10^6 bytes fed to the tool (hfst-proc: escaped UTF-8 text; flookup: UTF-8 tokens one per line)."
   echo "words: wc -w of the text (flookup: tokens fed). cpu: user+sys. 'x' columns: etiquem / that tool, same text, this run (wall time)."

@@ -38,6 +38,12 @@ int Open(benchmark::State& st, const std::string& path, int64_t& size) {
   return fd;
 }
 
+Input FromDescriptor(int fd) {
+  Input source;
+  source.fd = fd;
+  return source;
+}
+
 void BM_Scanner(benchmark::State& st, const char* name) {
   int64_t size = 0, tokens = 0;
   const std::string path = Corpus(name);
@@ -45,11 +51,7 @@ void BM_Scanner(benchmark::State& st, const char* name) {
   for (auto _ : st) {
     int fd = Open(st, path, size);
     if (fd < 0) return;
-    InitScanner(*e, [fd] {
-      Input source;
-      source.fd = fd;
-      return source;
-    }());
+    InitScanner(*e, FromDescriptor(fd));
     int t;
     while ((t = NextToken(*e)) != kTokenEnd) {
       benchmark::DoNotOptimize(t);
@@ -70,13 +72,10 @@ void BM_ScannerAndReader(benchmark::State& st, const char* name) {
   for (auto _ : st) {
     int fd = Open(st, path, size);
     if (fd < 0) return;
-    InitScanner(*e, [fd] {
-      Input source;
-      source.fd = fd;
-      return source;
-    }());
+    InitScanner(*e, FromDescriptor(fd));
     InitReader(*l, e.get());
-    int k, c;
+    RingIndex k;
+    int c;
     while ((c = NextCharacterAsBlank(*l, k)) != kEndOfInput) {
       benchmark::DoNotOptimize(c);
       benchmark::DoNotOptimize(k);

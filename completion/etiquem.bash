@@ -25,8 +25,8 @@ _etiquem() {
       ;;
   esac
   case $cur in
-    --*) mapfile -t COMPREPLY < <(compgen -W '--help --version --json' -- "$cur") ;;
-    -*) mapfile -t COMPREPLY < <(compgen -W '-f -b -s -m -d -a -h --help --version --json' -- "$cur") ;;
+    --*) mapfile -t COMPREPLY < <(compgen -W '--help --version --utf8 --json' -- "$cur") ;;
+    -*) mapfile -t COMPREPLY < <(compgen -W '-f -b -s -m -d -a -h --help --version --utf8 --json' -- "$cur") ;;
   esac
 }
 

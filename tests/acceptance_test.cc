@@ -51,7 +51,9 @@ std::string FormOf(const Fixture& p, const ReadingRecord& r) {
 }
 std::string UnknownText(const Fixture& p) {
   std::string text;
-  RenderUnknown(p.e.unknown, p.form.data(), text);
+  RenderUnknown(p.e.unknown,
+                std::string_view(p.form.data(), p.e.unknown.form_length),
+                text);
   return text;
 }
 

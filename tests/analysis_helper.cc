@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <sstream>
 
 #include "engine/analysis.h"
 #include "engine/pieces.h"
 #include "engine/reader.h"
 #include "engine/scanner.h"
+#include "engine/utf8.h"
 
 namespace etiquem::test_support {
 
@@ -40,7 +42,7 @@ bool Collect(void* context, const Batch& batch) {
 
 Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
                          int a, int m, bool memory, size_t max_nodes,
-                         size_t block) {
+                         size_t block, bool utf8) {
   Outputs outputs;
   const int input = MemoryFile(text);
   auto analyser = std::make_unique<Analyser>();
@@ -51,6 +53,7 @@ Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
   options.apostrophe_blank = a == 1;
   options.mark_unknown = m == 1;
   options.unknown_words = true;
+  options.utf8 = utf8;
   Input in;
   in.fd = input;
   StartAnalysis(*analyser, &t, options, in, Collect, &outputs);
@@ -58,6 +61,8 @@ Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
   analyser->use_memory = memory;
   AdvanceAnalysis(*analyser, UINT64_MAX);
   outputs.error = analyser->error;
+  const InvalidUtf8Count& invalid = InvalidUtf8Met(*analyser);
+  outputs.report = InputReport{invalid.count, invalid.first_offset};
   close(input);
   return outputs;
 }
@@ -113,7 +118,7 @@ std::string RandomText(std::mt19937& g, size_t length) {
 
 Outputs AnalyseInPiecesInProcess(const Automaton& t, const std::string& text,
                                  int s, int a, int m, const PieceParameters& p,
-                                 const std::string& before) {
+                                 const std::string& before, bool utf8) {
   Outputs outputs;
   const int input = MemoryFile(before + text);
   lseek(input, off_t(before.size()), SEEK_SET);
@@ -122,14 +127,122 @@ Outputs AnalyseInPiecesInProcess(const Automaton& t, const std::string& text,
   options.apostrophe_blank = a == 1;
   options.mark_unknown = m == 1;
   options.unknown_words = true;
+  options.utf8 = utf8;
   bool started = false;
   AnalyseInPieces(&t, options, input, int64_t(before.size()), text.size(), p,
-                  Collect, &outputs, &outputs.error, &started);
+                  Collect, &outputs, &outputs.error, &started, &outputs.report);
   EXPECT_TRUE(started);
   EXPECT_EQ(lseek(input, 0, SEEK_CUR), off_t(before.size() + text.size()))
       << "the input is left read to its end";
   close(input);
   return outputs;
+}
+
+std::string Utf8Of(const std::string& latin1) {
+  std::string utf8;
+  for (char c : latin1) {
+    const unsigned u = uint8_t(c);
+    if (u < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += char(0xC0 + u / 64);
+      utf8 += char(0x80 + u % 64);
+    }
+  }
+  return utf8;
+}
+
+std::string RandomLatin1Dictionary(std::mt19937& g) {
+  std::istringstream in(RandomDictionary(g));
+  std::string line, d;
+  while (std::getline(in, line)) {
+    if (line.rfind("alfabet ", 0) == 0)
+      line = "alfabet 'A\xc9" "a\xe9-";
+    else if (line.rfind("  b ", 0) == 0)
+      line = "  \xe9 " + line.substr(4);
+    else if (line.rfind("  B ", 0) == 0)
+      line = "  \xc9 " + line.substr(4);
+    d += line + "\n";
+  }
+  return d;
+}
+
+std::string RandomLatin1Text(std::mt19937& g, size_t length) {
+  std::string t = RandomText(g, length);
+  for (char& c : t) {
+    if (c == 'b') c = '\xe9';
+    if (c == 'B') c = '\xc9';
+  }
+  const char kOthers[] = "\x80\x9f\xa0\xb7\xff";
+  for (size_t i = 0; i < t.size() / 16; ++i)
+    t.insert(g() % (t.size() + 1), 1, kOthers[g() % 5]);
+  return t;
+}
+
+std::string RandomUtf8Text(std::mt19937& g, size_t length) {
+  const std::string text = Utf8Of(RandomLatin1Text(g, length));
+  const std::string kInserts[] = {
+      "\xe2\x80\x99",      // U+2019
+      "\xca\xbc",          // U+02BC
+      "\xe2\x82\xac",      // U+20AC
+      "\xf0\x9f\x98\x80",  // U+1F600
+      "\x80",              // a stray continuation byte
+      "\xbf\xbf",          // two
+      "\xc3",              // a lead cut short
+      "\xe2\x80",          // a three-byte sequence cut short
+      "\xf0\x9f\x98",      // a four-byte one
+      "\xc0\xaf",          // overlong
+      "\xe0\x80\xaf",      // overlong
+      "\xed\xa0\x80",      // a surrogate
+      "\xf4\x90\x80\x80",  // past U+10FFFF
+      "\xfe\xff",          // never in UTF-8
+  };
+  std::string t;
+  for (char c : text) {
+    if (uint8_t(c) < 0x80 && g() % 12 == 0)
+      t += kInserts[g() % (sizeof kInserts / sizeof *kInserts)];
+    t += c;
+  }
+  return t;
+}
+
+std::vector<ReferenceUnit> ReferenceUtf8Units(const std::string& bytes) {
+  // Well-formed sequences: a lead range, then a range for each following
+  // byte.
+  struct Row {
+    int lead_low, lead_high;
+    int next[3][2];
+    int count;
+  };
+  static const Row kRows[] = {
+      {0xC2, 0xDF, {{0x80, 0xBF}}, 1},
+      {0xE0, 0xE0, {{0xA0, 0xBF}, {0x80, 0xBF}}, 2},
+      {0xE1, 0xEC, {{0x80, 0xBF}, {0x80, 0xBF}}, 2},
+      {0xED, 0xED, {{0x80, 0x9F}, {0x80, 0xBF}}, 2},
+      {0xEE, 0xEF, {{0x80, 0xBF}, {0x80, 0xBF}}, 2},
+      {0xF0, 0xF0, {{0x90, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}}, 3},
+      {0xF1, 0xF3, {{0x80, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}}, 3},
+      {0xF4, 0xF4, {{0x80, 0x8F}, {0x80, 0xBF}, {0x80, 0xBF}}, 3},
+  };
+  std::vector<ReferenceUnit> units;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const int b = uint8_t(bytes[i]);
+    ReferenceUnit unit{i, 1, b < 0x80};
+    for (const Row& row : kRows) {
+      if (b < row.lead_low || b > row.lead_high) continue;
+      int k = 0;
+      while (k < row.count && i + 1 + size_t(k) < bytes.size() &&
+             uint8_t(bytes[i + 1 + k]) >= row.next[k][0] &&
+             uint8_t(bytes[i + 1 + k]) <= row.next[k][1])
+        ++k;
+      unit.length = size_t(1 + k);
+      unit.valid = k == row.count;
+    }
+    units.push_back(unit);
+    i += unit.length;
+  }
+  return units;
 }
 
 void LoadOrFail(Automaton& t, const std::string& bytes) {

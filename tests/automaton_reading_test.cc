@@ -27,17 +27,7 @@
 namespace etiquem {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kWithSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kWithSanitizer = true;
-#else
-constexpr bool kWithSanitizer = false;
-#endif
-#else
-constexpr bool kWithSanitizer = false;
-#endif
+using test_support::kWithSanitizer;
 
 constexpr char kName[] = "x.bin";
 

@@ -37,17 +37,7 @@ namespace {
 
 using test_support::Result;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kWithSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kWithSanitizer = true;
-#else
-constexpr bool kWithSanitizer = false;
-#endif
-#else
-constexpr bool kWithSanitizer = false;
-#endif
+using test_support::kWithSanitizer;
 
 // casa and cosa, each with the tags n and f; every other word is unknown.
 constexpr char kHouse[] = R"(alfabet abcosxyz

@@ -14,6 +14,7 @@
 
 #include "automaton_builder.h"
 #include "process.h"
+#include "usage_text.h"
 #include "version.h"
 
 namespace etiquem {
@@ -26,26 +27,13 @@ using test_support::RunOptions;
 const std::string kBin = ETIQUEM_BIN;
 const std::string kEnv = "/usr/bin/env";
 
-// The usage text of -h, Latin-1 bytes.
-const char kUsageText[] =
-    "Forma de uso: etiquem [OPCIONES] [FICHEROS]\n"
-    "  -f: Analiza el contenido de un fichero ASCII\n"
-    "      Necesita el nombre del fichero a analizar\n"
-    "  -s: Muestra la forma superficial\n"
-    "  -m: Marca las palabras desconocidas\n"
-    "  -d: Genera un fichero con las palabras desconocidas para el analizador\n"
-    "      morfol\xf3gico. Necesita el nombre del fichero\n"
-    "  -a: Genera un espacio en blanco despu\xe9s de una forma apostrofada\n"
-    "  -b: Lee el aut\xf3mata del fichero binario que se le pasa como "
-    "par\xe1metro\n"
-    "  sin opciones: Analiza la entrada est\xe1ndar y lee el fichero binario "
-    "por defecto\n"
-    "  -h: Imprime esta ayuda\n";
+using test_support::kUsageText;
 
 // What --help adds after the usage text.
 const char kLongOptionsText[] =
     "  --help: Prints this help, with the long options\n"
     "  --version: Prints the name and version of the program\n"
+    "  --utf8: Reads and writes UTF-8 text (the dictionary stays Latin-1)\n"
     "  --json: Writes JSON Lines: each written piece, with its readings\n";
 
 // The same usage text in UTF-8.
@@ -64,8 +52,7 @@ const char kUsageTextUtf8[] =
     "binario por defecto\n"
     "  -h: Imprime esta ayuda\n";
 
-const char kUsageHint[] =
-    "Utilice 'etiquem -h' para obtener m\xe1s informaci\xf3n\n";
+using test_support::kUsageHint;
 
 std::string Complaint(const std::string& problem) {
   return kBin + ": " + problem + "\n";

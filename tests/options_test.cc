@@ -17,6 +17,7 @@
 
 #include "automaton_builder.h"
 #include "process.h"
+#include "usage_text.h"
 
 namespace etiquem {
 namespace {
@@ -27,23 +28,9 @@ using test_support::RunOptions;
 
 const std::string kBin = ETIQUEM_BIN;
 
-const char kUsageText[] =
-    "Forma de uso: etiquem [OPCIONES] [FICHEROS]\n"
-    "  -f: Analiza el contenido de un fichero ASCII\n"
-    "      Necesita el nombre del fichero a analizar\n"
-    "  -s: Muestra la forma superficial\n"
-    "  -m: Marca las palabras desconocidas\n"
-    "  -d: Genera un fichero con las palabras desconocidas para el analizador\n"
-    "      morfol\xf3gico. Necesita el nombre del fichero\n"
-    "  -a: Genera un espacio en blanco despu\xe9s de una forma apostrofada\n"
-    "  -b: Lee el aut\xf3mata del fichero binario que se le pasa como "
-    "par\xe1metro\n"
-    "  sin opciones: Analiza la entrada est\xe1ndar y lee el fichero binario "
-    "por defecto\n"
-    "  -h: Imprime esta ayuda\n";
+using test_support::kUsageText;
 
-const char kUsageHint[] =
-    "Utilice 'etiquem -h' para obtener m\xe1s informaci\xf3n\n";
+using test_support::kUsageHint;
 
 // "a" reads as a followed by the symbol n; "xx..." is an unknown word.
 const char kDictionary[] = R"(

@@ -10,6 +10,7 @@
 #include "engine/pieces.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +75,56 @@ TEST(Pieces, WriteTheSameAsTheSequentialRun) {
     with_superblanks += sequential.text.find("<![CDATA[") != std::string::npos;
   }
   EXPECT_GT(with_superblanks, 50);
+}
+
+// The same with UTF-8 input: piece starts fall inside characters of two to
+// four bytes and inside invalid units, and move to the next character
+// start; the invalid units are reported as the sequential loop reports
+// them.
+TEST(Pieces, Utf8WritesTheSameAsTheSequentialRun) {
+  std::mt19937 g(Seed() + 8);
+  int with_invalid = 0;
+  for (int test_case = 0; test_case < 100; ++test_case) {
+    const std::string d = test_support::RandomLatin1Dictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(d));
+    const std::string text = test_support::RandomUtf8Text(g, 100 + g() % 1500);
+    const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
+    const Outputs sequential = AnalyseInProcess(t, text, s, a, m, true,
+                                                size_t(1) << 17, 64, true);
+    for (int run = 0; run < 3; ++run) {
+      const PieceParameters p = Small(g);
+      const Outputs pieces =
+          AnalyseInPiecesInProcess(t, text, s, a, m, p, "", true);
+      ASSERT_EQ(sequential.text, pieces.text)
+          << d << "\npieces of " << p.piece_bytes << ", window "
+          << p.window_bytes << ", " << p.threads << " workers";
+      ASSERT_EQ(sequential.unknown_output, pieces.unknown_output) << d;
+      ASSERT_EQ(sequential.report.invalid_utf8, pieces.report.invalid_utf8);
+      ASSERT_EQ(sequential.report.first_invalid_utf8,
+                pieces.report.first_invalid_utf8);
+    }
+    with_invalid += sequential.report.invalid_utf8 > 0;
+  }
+  EXPECT_GT(with_invalid, 50);
+}
+
+// Where a piece starts in UTF-8 input, read from the file around its
+// nominal offset.
+TEST(Pieces, Utf8PieceStarts) {
+  // e-acute at 0, U+1F600 at 2, e-acute at 6, stray continuation bytes.
+  const std::string text = "\xc3\xa9\xf0\x9f\x98\x80\xc3\xa9\x80\x80\x80\x80";
+  const int fd = memfd_create("inici", 0);
+  ASSERT_GE(fd, 0);
+  // The input starts at 3, after a byte that would start a character.
+  const std::string file = std::string("x\xf0y") + text;
+  ASSERT_EQ(write(fd, file.data(), file.size()), ssize_t(file.size()));
+  const uint64_t expected[] = {0, 2, 2, 6, 6, 6, 6, 8, 8, 9, 10, 11, 12};
+  for (uint64_t at = 0; at <= text.size(); ++at) {
+    EXPECT_EQ(PieceStart(fd, 3, text.size(), at, 1, true), expected[at]) << at;
+    EXPECT_EQ(PieceStart(fd, 3, text.size(), at, 1, false), at);
+  }
+  close(fd);
 }
 
 TEST(Pieces, ExtremeLengths) {
@@ -199,12 +250,7 @@ TEST(Ranges, JoinedRangesWriteWhatOneRunWrites) {
 
 // --- Whole runs: a file read in pieces against the same bytes piped ---
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::ReadFile;
 
 // Runs the program on `text` from a file and from a pipe, with `args`
 // after the program's name; both must agree in every byte and the status.

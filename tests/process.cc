@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <sstream>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -228,6 +230,13 @@ long PeakMemoryKiB(const std::string& command) {
   close(pipe_fds[0]);
   waitpid(pid, nullptr, 0);
   return peak;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
 }
 
 }  // namespace etiquem::test_support

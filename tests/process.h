@@ -18,6 +18,21 @@
 
 namespace etiquem::test_support {
 
+// Whether this build runs under AddressSanitizer, whose runtime changes
+// memory figures and cannot start under a small address-space limit: tests
+// of peak memory or of running out of memory skip there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kWithSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kWithSanitizer = true;
+#else
+inline constexpr bool kWithSanitizer = false;
+#endif
+#else
+inline constexpr bool kWithSanitizer = false;
+#endif
+
 struct Result {
   std::string output;      // everything written on standard output
   std::string errors;      // everything written on standard error
@@ -68,6 +83,9 @@ Result RunWithInputFile(const std::vector<std::string>& args,
 // Runs `command` with /bin/sh to its end and returns the peak resident
 // memory of the largest process it ran, in KiB; negative when it failed.
 long PeakMemoryKiB(const std::string& command);
+
+// The whole contents of the file at `path` (empty when it cannot be read).
+std::string ReadFile(const std::string& path);
 
 }  // namespace etiquem::test_support
 

@@ -693,17 +693,8 @@ TEST(Program, CatalanCorpus) {
   const std::string corpus = shared + "/corpus/ca.txt";
   if (access(bin.c_str(), R_OK) != 0 || access(corpus.c_str(), R_OK) != 0)
     GTEST_SKIP() << "no shared Catalan lexicon or corpus";
-#if defined(__SANITIZE_ADDRESS__)
-  const size_t limit = size_t(1) << 20;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  const size_t limit = size_t(1) << 20;
-#else
-  const size_t limit = size_t(8) << 20;
-#endif
-#else
-  const size_t limit = size_t(8) << 20;
-#endif
+  const size_t limit = test_support::kWithSanitizer ? size_t(1) << 20
+                                                   : size_t(8) << 20;
   std::string text = ReadFile(corpus);
   ASSERT_FALSE(text.empty());
   if (text.size() > limit) text.resize(text.rfind('\n', limit) + 1);

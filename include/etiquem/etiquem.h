@@ -83,6 +83,16 @@ struct Options {
   bool utf8 = false;             // --utf8: UTF-8 text in and out
 };
 
+// What an analysis found in its input, beyond what it wrote. With
+// Options::utf8, input that is not valid UTF-8 is still analysed and
+// written back byte for byte (each invalid sequence is a character of its
+// own that matches nothing); this says how many invalid sequences there
+// were and where the first one starts, as an input offset.
+struct InputReport {
+  uint64_t invalid_utf8 = 0;
+  uint64_t first_invalid_utf8 = 0;  // meaningful when invalid_utf8 > 0
+};
+
 // What a written piece of the output is.
 enum class PieceKind : uint8_t {
   kReading,      // a recognised stretch, written as its readings
@@ -181,6 +191,8 @@ class Analysis {
   // attempt boundary; Advance(UINT64_MAX) runs to the end.
   Step Advance(uint64_t limit);
   const Error& error() const;
+  // What was found in the input read so far.
+  InputReport report() const;
 
  private:
   std::shared_ptr<const Dictionary> dictionary_;
@@ -240,19 +252,24 @@ RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
 // (`threads`; 0: one per processor, at most four), with the same bytes out
 // as one thread; anything else is read as it comes, so that output keeps
 // pace with input. Returns kEnd, kStopped, or kError with `error` set.
+// After kEnd, `report` (when not null) tells what was found in the input.
 Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
                        int fd, BatchSink sink, void* sink_context,
-                       Error* error, int threads = 0);
+                       Error* error, int threads = 0,
+                       InputReport* report = nullptr);
 
 // Analyses all of `text` and appends the annotated bytes to `output` (and
-// the unknown-word lines to `unknown_words` when not null).
+// the unknown-word lines to `unknown_words` when not null; what was found
+// in the input to `report` when not null).
 Error AnnotateBytes(const Dictionary& dictionary, const Options& options,
                     std::string_view text, std::string* output,
-                    std::string* unknown_words = nullptr);
+                    std::string* unknown_words = nullptr,
+                    InputReport* report = nullptr);
 
 // Renders one reading part as the program writes it: characters with the
 // stretch's capitals restored, tags as "&name;"; a complete analysis ends in
-// "/". Appends to `text`.
+// "/". Appends to `text`, in Latin-1, as the dictionary holds it (an
+// analysis with Options::utf8 writes these bytes as UTF-8).
 void RenderReadingPart(const Dictionary& dictionary, const Batch& batch,
                        const ReadingPart& part, std::string* text);
 

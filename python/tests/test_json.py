@@ -53,3 +53,21 @@ def test_catalan_corpus(catalan, catalan_text, options, tmp_path):
     assert unknown.read_bytes() == plain.read_bytes()
     if not options:
         assert lines == as_tokens(catalan, catalan_text)
+
+
+def test_utf8_corpus(catalan, catalan_text):
+    """--json --utf8 on a UTF-8 transcoding, typographic apostrophes and
+    characters beyond Latin-1 included: the surfaces are the input's bytes
+    at the pieces' offsets, the texts make the plain output, and the pieces
+    are analyse()'s tokens of the same text as str."""
+    text = catalan_text.decode("latin-1").replace("'", "\u2019", 500)
+    text = text.replace(" de ", " de \u2602 ", 200)
+    data = text.encode("utf-8")
+    lines = json_lines(catalan, data, "--utf8")
+    plain = run_program(catalan.path, data, "--utf8").stdout
+    assert "".join(l["text"] for l in lines).encode("utf-8") == plain
+    for l in lines:
+        assert data[l["start"]:l["end"]] == l["surface"].encode("utf-8")
+    tokens = catalan.analyse(text)
+    assert [(l["kind"], l["surface"], l["text"]) for l in lines] == [
+        (t.kind, t.surface, t.text) for t in tokens]

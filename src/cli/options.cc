@@ -65,6 +65,7 @@ struct LongOption {
 constexpr LongOption kLongOptions[] = {
     {"help", LongAction::kHelp, nullptr, messages::kHelpOptionText},
     {"version", LongAction::kVersion, nullptr, messages::kVersionOptionText},
+    {"utf8", LongAction::kSet, &CommandLine::utf8, messages::kUtf8OptionText},
     {"json", LongAction::kSet, &CommandLine::json, messages::kJsonOptionText},
 };
 
@@ -267,18 +268,23 @@ int RunProgram(int argc, char** argv) {
   options.mark_unknown = o.mark_unknown == 1;
   options.apostrophe_blank = o.apostrophe_blank == 1;
   options.unknown_words = o.unknown_file == 1;
+  options.utf8 = o.utf8 == 1;
+  options.events = o.json == 1;
   JsonWriter json;
   json.dictionary = dictionary.get();
   json.utf8 = options.utf8;
   json.files = &files;
-  options.events = o.json == 1;
+  InputReport report;
   const Step step =
       o.json == 1 ? AnalyseDescriptor(*dictionary, options, input_fd,
-                                      WriteJsonBatch, &json, &error)
+                                      WriteJsonBatch, &json, &error, 0, &report)
                   : AnalyseDescriptor(*dictionary, options, input_fd,
-                                      WriteBatch, &files, &error);
+                                      WriteBatch, &files, &error, 0, &report);
   // What was analysed before a failure has been handed to the outputs.
   if (step.reached == Reached::kError) ExitWith(error.status, error.message);
+  if (step.reached == Reached::kEnd && report.invalid_utf8 > 0)
+    WriteAll(2, messages::InvalidUtf8Warning(report.invalid_utf8,
+                                             report.first_invalid_utf8));
   return FinishOutputs(o, input_fd, files);
 }
 

@@ -31,6 +31,7 @@ struct CommandLine {
   int unknown_file = 0;        // -d: write unknown words to a file
   int apostrophe_blank = 0;    // -a: a blank after a form with an apostrophe
   int mark_unknown = 0;        // -m: mark unknown words
+  int utf8 = 0;                // --utf8: UTF-8 text in and out
   int json = 0;                // --json: JSON Lines instead of the text
   const char* input_path = nullptr;      // -f argument
   const char* automaton_path = nullptr;  // -b argument, or the default

@@ -97,10 +97,10 @@ void RenderAnalysis(Acceptances& acceptances, const LiveStates& v,
     text.push_back(' ');
 }
 
-void RenderUnknown(const ReadingRecord& r, const char* surface,
+void RenderUnknown(const ReadingRecord& r, std::string_view form,
                    std::string& text) {
   if (r.option == 1) text += "<d>";
-  text.append(surface, r.form_length);
+  text += form;
   if (r.option == 1) text += "</d>";
 }
 

@@ -101,9 +101,9 @@ void RenderAnalysis(Acceptances& acceptances, const LiveStates& v,
                     const ReadingRecord& r, const char* surface,
                     std::string& text);
 
-// Appends the text of unknown-word record `r`: its form, in "<d>...</d>"
-// when it was recorded under -m.
-void RenderUnknown(const ReadingRecord& r, const char* surface,
+// Appends the text of unknown-word record `r`: its form's bytes `form`, in
+// "<d>...</d>" when it was recorded under -m.
+void RenderUnknown(const ReadingRecord& r, std::string_view form,
                    std::string& text);
 
 }  // namespace etiquem

@@ -2,6 +2,7 @@
 
 #include "engine/analysis.h"
 
+#include <cstring>
 #include <new>
 #include <span>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "engine/emission.h"
 #include "engine/failure.h"
 #include "engine/messages.h"
+#include "engine/utf8.h"
 
 namespace etiquem {
 
@@ -29,19 +31,25 @@ void StartWalk(Analyser& an) {
   ClearAcceptances(an.acceptances);
 }
 
-// Steps the walk over character `c`, the attempt's surface_length-th, and
-// records what is accepted there.
+// Steps the walk over the character of matching code `c` (-1: one that
+// matches nothing), the attempt's surface_length-th, and records what is
+// accepted there.
 void StepCharacter(Analyser& an, int c) {
   const int j = an.surface_length - 1;
   assert(j >= 0 && j < kMaxAttemptCharacters);
   if (IsLetter(*an.automaton, c)) DropPieceOnlyReading(an, j);
   StepRecord& record = an.records.steps[j];
   record = StepRecord{};
+  int upper = 0;
+  if (c >= 0) [[likely]]
+    upper = StepLiveStates(an.live_states, c);
+  else
+    ClearLiveStates(an.live_states);  // no move reads it
   if (j == 0) {
-    an.first_upper = StepLiveStates(an.live_states, c);
+    an.first_upper = upper;
     an.latest_upper = an.first_upper;
   } else {
-    an.latest_upper = StepLiveStates(an.live_states, c);
+    an.latest_upper = upper;
   }
   CloseOverEpsilons(an.live_states);
   RecordAcceptances(an.acceptances, an.live_states,
@@ -50,23 +58,67 @@ void StepCharacter(Analyser& an, int c) {
                     an.options.apostrophe_blank, an.options.mark_unknown);
 }
 
+// Notes the character of code `c` (a byte in Latin-1; a character code in
+// UTF-8) as the attempt's (j+1)-th.
+template <bool kUtf8>
+inline void NoteCharacter(Analyser& an, int j, int c) {
+  if constexpr (kUtf8) {
+    an.codes[j] = uint16_t(c);
+    an.surface[j] = char(MatchingCode(c));
+  } else {
+    an.surface[j] = char(c);
+  }
+}
+
+// The matching code of the attempt's (j+1)-th character.
+template <bool kUtf8>
+inline int MatchingCodeAt(const Analyser& an, int j) {
+  if constexpr (kUtf8) return MatchingCode(an.codes[j]);
+  return uint8_t(an.surface[j]);
+}
+
 // The attempt's characters so far, as they were stepped, back from the
 // ring: while the memory answers, the surface is not kept.
+template <bool kUtf8>
 void RebuildSurface(Analyser& an) {
   for (int j = 0; j < an.surface_length; ++j) {
     const RingEntry& entry = an.reader.ring[RingAdd(an.start_index, j)];
-    an.surface[j] = entry.kind == kSuperblankMarker ? ' ' : char(entry.byte);
+    if constexpr (kUtf8) {
+      NoteCharacter<kUtf8>(an, j,
+                           entry.kind == kSuperblankMarker
+                               ? ' '
+                               : CharacterCode(entry));
+    } else {
+      an.surface[j] = entry.kind == kSuperblankMarker ? ' ' : char(entry.byte);
+    }
+  }
+}
+
+// UTF-8 mode: the input bytes of the attempt's first `n` characters into
+// `echo` (a superblank's marker stands as a blank, as in the surface).
+void BuildEcho(Analyser& an, int n) {
+  size_t end = 0;
+  for (int j = 0; j < n; ++j) {
+    const RingEntry& entry = an.reader.ring[RingAdd(an.start_index, j)];
+    if (entry.kind == kCharacter) {
+      std::memcpy(an.echo + end, entry.raw, sizeof entry.raw);
+      end += entry.length;
+    } else {
+      an.echo[end++] = ' ';
+    }
+    an.echo_ends[j] = uint16_t(end);
   }
 }
 
 // Steps the attempt's characters so far, which were followed in the memory.
+template <bool kUtf8>
 void StepRememberedPrefix(Analyser& an) {
-  RebuildSurface(an);
+  RebuildSurface<kUtf8>(an);
   const int n = an.surface_length;
   StartWalk(an);
   for (int j = 0; j < n; ++j) {
     an.surface_length = j + 1;
-    StepCharacter(an, uint8_t(an.surface[j]));
+    StepCharacter(an, MatchingCodeAt<kUtf8>(an, j));
   }
 }
 
@@ -101,7 +153,10 @@ void AppendSurface(const Analyser& an, RingIndex last, std::string& surfaces) {
   for (RingIndex i = an.start_index;; i = RingAdd(i, 1)) {
     const RingEntry& entry = reader.ring[i];
     if (entry.kind == kCharacter) {
-      surfaces.push_back(char(entry.byte));
+      if (an.options.utf8)  // the character's own bytes
+        surfaces.append(reinterpret_cast<const char*>(entry.raw), entry.length);
+      else
+        surfaces.push_back(char(entry.byte));
     } else if (entry.kind == kSuperblankMarker) {
       for (const PendingSuperblank& superblank : reader.pending_superblanks) {
         if (superblank.input_number != entry.input_number) continue;
@@ -147,13 +202,20 @@ void DropMemory(Analyser& an) {
 // Keeps the outcome of the attempt just written in the memory: it wrote
 // `text` from `source` for its first `length` characters, described by
 // `parts` (whose first_symbol indexes `symbols`).
+template <bool kUtf8>
 void Remember(Analyser& an, uint32_t length, std::string_view text,
               TextSource source, std::span<const ReadingPart> parts,
               const int32_t* symbols) {
   try {
-    StoreAttempt(an.memory,
-                 std::string_view(an.surface, size_t(an.surface_length)),
-                 length, text, source, parts, symbols);
+    if constexpr (kUtf8) {
+      StoreAttempt(an.memory,
+                   std::span<const uint16_t>(an.codes, size_t(an.surface_length)),
+                   length, text, source, parts, symbols);
+    } else {
+      StoreAttempt(an.memory,
+                   std::string_view(an.surface, size_t(an.surface_length)),
+                   length, text, source, parts, symbols);
+    }
   } catch (const std::bad_alloc&) {
     DropMemory(an);
   }
@@ -216,12 +278,18 @@ inline PieceKind KindOf(TextSource source) {
 
 // Writes the longest stretch of the walked attempt and, when `store`, keeps
 // the outcome in the memory. Returns the stretch's last entry.
+template <bool kUtf8>
 RingIndex EmitAttempt(Analyser& an, bool store) {
   const int length =
       LongestStretch(an.records, an.surface_length, an.automaton->whole_words);
   const RingIndex last = RingAdd(an.start_index, length - 1);
   const StepRecord& record = an.records.steps[length - 1];
-  const RecordSources sources{&an.live_states, &an.acceptances, an.surface};
+  RecordSources sources{&an.live_states, &an.acceptances, an.surface};
+  if constexpr (kUtf8) {
+    BuildEcho(an, length);
+    sources.echo = an.echo;
+    sources.echo_ends = an.echo_ends;
+  }
   Output& out = an.output;
   // The stretch is rendered straight into the output, and kept from there
   // before anything may be handed over.
@@ -236,12 +304,13 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
   if (store) {
     const std::span<const ReadingPart> parts(out.parts.data() + first_part,
                                              out.parts.size() - first_part);
-    Remember(an, uint32_t(length), std::string_view(out.text).substr(begin),
-             SourceOf(kind), parts, out.symbols.data());
+    Remember<kUtf8>(an, uint32_t(length),
+                    std::string_view(out.text).substr(begin), SourceOf(kind),
+                    parts, out.symbols.data());
   }
   CheckThreshold(out);
   if (kind == PieceKind::kUnknownWord && an.options.unknown_words)
-    WriteUnknownLine(out, std::string_view(an.surface, size_t(length)));
+    WriteUnknownLine(out, EchoOf(sources, length));
   WriteSuperblanksUpTo(an.reader, out, an.reader.ring[last].input_number,
                        an.options.events);
   ClearLiveStates(an.live_states);
@@ -250,6 +319,7 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
 }
 
 // Writes an attempt answered by the memory.
+template <bool kUtf8>
 inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
   const RingIndex last = RingAdd(an.start_index, int(node.length) - 1);
   const RingEntry& entry = an.reader.ring[last];
@@ -258,7 +328,14 @@ inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
   // A superblank's marker alone writes nothing itself: its text follows.
   const bool written = node.source != kOwnCharacter || entry.kind == kCharacter;
   if (node.source == kOwnCharacter) {
-    if (entry.kind == kCharacter) out.text.push_back(char(entry.byte));
+    if (entry.kind == kCharacter) {
+      // Appended without handing over: the event below points into it.
+      if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
+        out.text.push_back(char(kUtf8 ? entry.raw[0] : entry.byte));
+      else
+        out.text.append(reinterpret_cast<const char*>(entry.raw),
+                        entry.length);
+    }
   } else {
     out.text.append(an.memory.texts, node.text_offset, node.text_size);
   }
@@ -268,8 +345,14 @@ inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
   }
   CheckThreshold(out);
   if (node.source == kUnknownWord && an.options.unknown_words) {
-    RebuildSurface(an);
-    WriteUnknownLine(out, std::string_view(an.surface, node.length));
+    if constexpr (kUtf8) {
+      BuildEcho(an, int(node.length));
+      WriteUnknownLine(out,
+                       std::string_view(an.echo, an.echo_ends[node.length - 1]));
+    } else {
+      RebuildSurface<kUtf8>(an);
+      WriteUnknownLine(out, std::string_view(an.surface, node.length));
+    }
   }
   WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
   AfterAttempt(an, last);
@@ -290,9 +373,10 @@ inline bool FollowsMemory(Analyser& an, RingIndex index) {
 
 // What the memory answered for the attempt's latest character; returns true
 // when the attempt ended there.
+template <bool kUtf8>
 inline bool TakeAnswer(Analyser& an, uint32_t child) {
   if (child & kClosedFlag) {
-    EmitFromMemory(an, an.memory.nodes[child & ~kClosedFlag]);
+    EmitFromMemory<kUtf8>(an, an.memory.nodes[child & ~kClosedFlag]);
     return true;
   }
   if (child != 0) {
@@ -301,11 +385,60 @@ inline bool TakeAnswer(Analyser& an, uint32_t child) {
   }
   // Off the stored paths: walk the attempt from its start.
   an.following_memory = false;
-  StepRememberedPrefix(an);
+  StepRememberedPrefix<kUtf8>(an);
   if (an.live_states.states.empty() ||
       an.surface_length == kMaxAttemptCharacters)
-    EmitAttempt(an, true);
+    EmitAttempt<kUtf8>(an, true);
   return true;
+}
+
+// UTF-8 mode: follows the memory over the characters already in the
+// scanner's block, from its next byte (plain, and not '<'): ASCII bytes
+// directly, other characters when they are whole and valid there; an
+// invalid unit or one the block cuts is left to the reader. Stores them in
+// the ring as the reader would and returns the last answer (0 when no
+// character was taken, with `taken` 0).
+uint32_t FollowBlockUtf8(Analyser& an, uint32_t node, int& taken) {
+  Reader& reader = an.reader;
+  Scanner& scanner = an.scanner;
+  const char* bytes = scanner.block.data() + scanner.next;
+  const size_t available = scanner.end - scanner.next;
+  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
+  uint32_t child = 0;
+  size_t i = 0;
+  int characters = 0;
+  while (i < available) {
+    const uint8_t b = uint8_t(bytes[i]);
+    uint32_t code;
+    int length = 1;
+    if (b < 0x80) {
+      if (b == '<') break;
+      StoreCharacterInRun(reader, b, kLatin1Character, bytes + i, 1,
+                          first_number + i);
+      code = b;
+    } else {
+      uint32_t code_point;
+      length = Utf8Unit(reinterpret_cast<const uint8_t*>(bytes) + i,
+                        available - i, false, code_point);
+      if (length <= 0) break;
+      uint8_t matching;
+      const CharacterVariant variant = ClassifyCodePoint(code_point, matching);
+      StoreCharacterInRun(reader, matching, variant, bytes + i, length,
+                          first_number + i);
+      code = variant == kLatin1Character ? matching
+                                         : uint32_t(kVariantCodeBase + variant);
+    }
+    i += size_t(length);
+    ++characters;
+    child = LookupMemory(an.memory, node, code);
+    if (child == 0 || (child & kClosedFlag)) break;
+    node = child;
+  }
+  if (characters > 0) ClearWriteEntry(reader);
+  scanner.next += i;
+  an.memory_node = node;
+  taken = characters;
+  return child;
 }
 
 // Follows the memory over the characters to be read again from the ring and
@@ -316,6 +449,7 @@ inline bool TakeAnswer(Analyser& an, uint32_t child) {
 // Returns true when the attempt ended or left the stored paths here; false
 // when the loop is to take the next character itself (a superblank, the end
 // of the input, a '<', the end of the block, or no memory walk to make).
+template <bool kUtf8>
 bool FollowMemory(Analyser& an) {
   if (!an.use_memory) return false;
   Reader& reader = an.reader;
@@ -327,7 +461,8 @@ bool FollowMemory(Analyser& an) {
       return false;
     reader.reread_index = RingAdd(reader.reread_index, 1);
     ++an.surface_length;
-    if (TakeAnswer(an, LookupMemory(an.memory, an.memory_node, entry.byte)))
+    const uint32_t code = kUtf8 ? uint32_t(CharacterCode(entry)) : entry.byte;
+    if (TakeAnswer<kUtf8>(an, LookupMemory(an.memory, an.memory_node, code)))
       return true;
   }
   // Plain bytes already in the scanner's block.
@@ -335,6 +470,14 @@ bool FollowMemory(Analyser& an) {
   if (!PlainByteAt(scanner, scanner.next) ||
       !FollowsMemory(an, reader.write_index))
     return false;
+  if constexpr (kUtf8) {
+    int taken = 0;
+    const uint32_t child = FollowBlockUtf8(an, an.memory_node, taken);
+    an.surface_length += taken;
+    if (taken == 0) return false;  // a character for the reader to decode
+    if (child != 0 && !(child & kClosedFlag)) return false;
+    return TakeAnswer<kUtf8>(an, child);
+  }
   const char* bytes = scanner.block.data() + scanner.next;
   const size_t available = scanner.end - scanner.next;
   const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
@@ -354,18 +497,20 @@ bool FollowMemory(Analyser& an) {
   an.surface_length += int(i);
   an.memory_node = node;
   if (child != 0 && !(child & kClosedFlag)) return false;  // the block ran out
-  return TakeAnswer(an, child);
+  return TakeAnswer<kUtf8>(an, child);
 }
 
 // The loop, until the input ends or the limit is reached.
+template <bool kUtf8>
 void Run(Analyser& an) {
   Reader& reader = an.reader;
   for (;;) {
     if (an.stop) [[unlikely]]
       return;
-    if (FollowMemory(an)) continue;
+    if (FollowMemory<kUtf8>(an)) continue;
     RingIndex index = 0;
-    const int c = NextCharacterAsBlank(reader, index);
+    const int c = kUtf8 ? NextCharacterAsBlankUtf8(reader, index)
+                        : NextCharacterAsBlank(reader, index);
     if (c == kEndOfInput) {
       if (an.at_attempt_start) {
         an.finished = true;
@@ -376,9 +521,9 @@ void Run(Analyser& an) {
       // the ring up to the end mark.
       if (an.following_memory) {
         an.following_memory = false;
-        StepRememberedPrefix(an);
+        StepRememberedPrefix<kUtf8>(an);
       }
-      const RingIndex last = EmitAttempt(an, false);
+      const RingIndex last = EmitAttempt<kUtf8>(an, false);
       if (reader.ring[RingAdd(last, 1)].kind == kEndOfInputMark) {
         an.finished = !an.stop;
         return;
@@ -396,9 +541,9 @@ void Run(Analyser& an) {
     if (an.following_memory) {
       ++an.surface_length;
       const uint32_t child =
-          LookupMemory(an.memory, an.memory_node, uint8_t(c));
+          LookupMemory(an.memory, an.memory_node, uint32_t(c));
       if (child & kClosedFlag) {
-        EmitFromMemory(an, an.memory.nodes[child & ~kClosedFlag]);
+        EmitFromMemory<kUtf8>(an, an.memory.nodes[child & ~kClosedFlag]);
         continue;
       }
       if (child != 0) {
@@ -407,14 +552,14 @@ void Run(Analyser& an) {
       }
       // Off the stored paths: walk the attempt from its start.
       an.following_memory = false;
-      StepRememberedPrefix(an);
+      StepRememberedPrefix<kUtf8>(an);
     } else {
-      an.surface[an.surface_length++] = char(c);
-      StepCharacter(an, c);
+      NoteCharacter<kUtf8>(an, an.surface_length++, c);
+      StepCharacter(an, kUtf8 ? MatchingCode(c) : c);
     }
     if (an.live_states.states.empty() ||
         an.surface_length == kMaxAttemptCharacters)
-      EmitAttempt(an, an.use_memory);
+      EmitAttempt<kUtf8>(an, an.use_memory);
   }
 }
 
@@ -465,7 +610,7 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
                    void* sink_context) {
   an.automaton = automaton;
   an.options = options;
-  InitScanner(an.scanner, input);
+  InitScanner(an.scanner, input, size_t(1) << 16, options.utf8);
   InitReader(an.reader, &an.scanner);
   an.scanner.flush_before_read = &an.output;
   Output& out = an.output;
@@ -509,7 +654,10 @@ Step AdvanceAnalysis(Analyser& an, uint64_t limit) {
   an.limit = limit;
   an.stop = false;
   try {
-    Run(an);
+    if (an.options.utf8)
+      Run<true>(an);
+    else
+      Run<false>(an);
     if (!an.finished) return an.step;
     Deliver(an.output);
   } catch (AnalysisFailure& failure) {

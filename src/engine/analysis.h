@@ -17,6 +17,11 @@
 // limit; the analysis of a file in pieces (engine/pieces.h) stops at every
 // attempt boundary of a piece's window to note its clean cuts. Between
 // attempts the loop's state is small, which is what makes the cuts useful.
+//
+// UTF-8 input (Options::utf8) runs its own instance of the loop, chosen
+// once per call, so the Latin-1 loop is exactly what it was: the same steps
+// on the characters' matching codes, the memory keyed by character codes,
+// and everything echoed built from the input bytes kept in the ring.
 
 #ifndef ETIQUEM_ENGINE_ANALYSIS_H_
 #define ETIQUEM_ENGINE_ANALYSIS_H_
@@ -48,7 +53,14 @@ struct Analyser {
   int first_upper = 0;   // upper-case flag of the attempt's first character
   int latest_upper = 0;  // upper-case flag of its latest character
   char surface[kMaxAttemptCharacters + 2];  // the attempt's characters
+                                            // (matching bytes in UTF-8)
   int surface_length = 0;                   // characters in `surface`
+  // UTF-8 mode: the attempt's character codes (engine/utf8.h), and the
+  // input bytes of the stretch being written, the (j+1)-th character's
+  // ending at echo_ends[j].
+  uint16_t codes[kMaxAttemptCharacters + 2];
+  char echo[kMaxAttemptCharacters * 4 + 4];
+  uint16_t echo_ends[kMaxAttemptCharacters];
   RingIndex start_index = 0;  // entry of the attempt's first character
   AttemptMemory memory;
   bool use_memory = true;         // answer repeated attempts from the memory
@@ -77,6 +89,11 @@ void StartAnalysis(Analyser& analyser, const Automaton* automaton,
 // (kError, analyser.error). After kEnd, kStopped or kError every call gives
 // the same answer.
 Step AdvanceAnalysis(Analyser& analyser, uint64_t limit);
+
+// Invalid UTF-8 units the analysis has met so far (UTF-8 mode).
+inline const InvalidUtf8Count& InvalidUtf8Met(const Analyser& analyser) {
+  return analyser.scanner.invalid_utf8;
+}
 
 // Where the attempt after the one whose stretch ended at entry `last`
 // starts, and whether that is a clean cut: no superblank waits, and what was

@@ -2,9 +2,12 @@
 
 #include "engine/attempt_memory.h"
 
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+
+#include "engine/reader.h"
 
 namespace etiquem {
 
@@ -106,7 +109,7 @@ bool Fits(const AttemptMemory& m, const Room& room) {
 
 // The child of `parent` on `c`, made when missing: one probe finds either the
 // child or the empty slot where it goes.
-uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
+uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint32_t c) {
   Grow(m);
   const size_t mask = m.slots.size() - 1;
   const uint64_t key = MemoryKey(parent, c);
@@ -120,7 +123,7 @@ uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
     h = (h + 1) & mask;
   }
   const uint32_t n = uint32_t(m.nodes.size());
-  m.nodes.push_back(MemoryNode{parent, c, kOpen, 0, 0, 0, 0, kNoParts});
+  m.nodes.push_back(MemoryNode{parent, uint16_t(c), kOpen, 0, 0, 0, 0, kNoParts});
   m.used.push_back(0);
   m.slots[h] = key | n;
   if (parent == 0) m.first_answers[c] = n;
@@ -130,8 +133,8 @@ uint32_t ChildOf(AttemptMemory& m, uint32_t parent, uint8_t c) {
 }  // namespace
 
 void ClearMemory(AttemptMemory& m) {
-  // Parent indices are kept in 24 bits of a slot.
-  if (m.max_nodes > (size_t(1) << 24)) m.max_nodes = size_t(1) << 24;
+  // Parent indices are kept in 23 bits of a slot.
+  if (m.max_nodes > (size_t(1) << 23)) m.max_nodes = size_t(1) << 23;
   // Reserved at the bound, so growth never doubles past it; pages not yet
   // written take no memory.
   m.nodes.reserve(m.max_nodes);
@@ -147,9 +150,18 @@ void ClearMemory(AttemptMemory& m) {
   m.symbols.clear();
 }
 
-void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
-                  std::string_view text, TextSource source,
-                  std::span<const ReadingPart> parts, const int32_t* symbols) {
+static_assert(kMaxAttemptCharacters <= 255, "a node keeps a length in 8 bits");
+
+namespace {
+
+// Character codes of a path: bytes, or UTF-8 character codes.
+inline uint32_t CodeOf(char c) { return uint8_t(c); }
+inline uint32_t CodeOf(uint16_t c) { return c; }
+
+template <typename Path>
+void Store(AttemptMemory& m, Path path, uint32_t length, std::string_view text,
+           TextSource source, std::span<const ReadingPart> parts,
+           const int32_t* symbols) {
   if (m.nodes.empty()) ClearMemory(m);
   if (source == kOwnCharacter) text = {};
   Room room{path.size(), text.size(), parts.size(), 0};
@@ -163,14 +175,15 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
     if (!Fits(m, quarter)) ClearMemory(m);
   }
   if (room.nodes > m.max_nodes || room.text > m.max_text_bytes ||
+      room.text >= kMaxStoredText ||
       room.parts > m.max_parts || room.symbols > m.max_symbols)
     return;
   uint32_t n = 0;
-  for (char c : path) n = ChildOf(m, n, uint8_t(c));
+  for (auto c : path) n = ChildOf(m, n, CodeOf(c));
   MemoryNode& node = m.nodes[n];
   node.kind = kClosed;
   node.source = source;
-  assert(length >= 1 && length <= 255);
+  assert(length >= 1 && length <= uint32_t(kMaxAttemptCharacters));
   node.length = uint8_t(length);
   node.text_offset = uint32_t(m.texts.size());
   node.text_size = uint32_t(text.size());
@@ -189,6 +202,20 @@ void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
     m.parts.push_back(kept);
   }
   IndexNode(m, n);  // the slot now answers "closed"
+}
+
+}  // namespace
+
+void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
+                  std::string_view text, TextSource source,
+                  std::span<const ReadingPart> parts, const int32_t* symbols) {
+  Store(m, path, length, text, source, parts, symbols);
+}
+
+void StoreAttempt(AttemptMemory& m, std::span<const uint16_t> path,
+                  uint32_t length, std::string_view text, TextSource source,
+                  std::span<const ReadingPart> parts, const int32_t* symbols) {
+  Store(m, path, length, text, source, parts, symbols);
 }
 
 }  // namespace etiquem

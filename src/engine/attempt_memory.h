@@ -15,13 +15,22 @@
 // differently, so a stretch written as its own character is not stored as
 // bytes (see TextSource).
 //
+// Characters are keyed by their code: the byte in Latin-1, and in UTF-8 mode
+// the character code of engine/utf8.h (up to kMaxCharacterCode), which
+// tells the typographic apostrophes apart from "'" and from each other: they
+// step alike but are echoed as their own bytes, in surface forms and unknown
+// words. Characters outside every alphabet share one code: they end every
+// path, so they are never part of a stored stretch's bytes (a stretch ends
+// before them, or is that character alone, which is not stored as bytes).
+//
 // When the analysis describes what it writes (Options::events), a closed
 // node also keeps the reading parts and symbols of its stretch, so that
 // remembered attempts are described without a walk: the parts, like the
 // bytes, depend only on the characters.
 //
 // Memory is bounded: when `max_nodes` nodes, `max_text_bytes` bytes of text,
-// `max_parts` parts or `max_symbols` symbols are reached, only the paths walked again since they were stored or last
+// `max_parts` parts or `max_symbols` symbols are reached, only the paths
+// walked again since they were stored or last
 // kept are kept (every node a walk passes is marked), so frequent words stay
 // while words seen once go; if that does not free a quarter of the room,
 // the memory is emptied. Measured on 25.7 MB of Catalan prose with a
@@ -35,14 +44,18 @@
 #define ETIQUEM_ENGINE_ATTEMPT_MEMORY_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
-#include <span>
 #include <vector>
 
+#include "engine/utf8.h"
 #include "etiquem/etiquem.h"
 
 namespace etiquem {
+
+// Character codes the memory keys by: 0 to kMemoryCodes - 1.
+constexpr int kMemoryCodes = kMaxCharacterCode + 1;
 
 enum MemoryNodeKind : uint8_t {
   kOpen = 1,    // the walk goes on after this prefix
@@ -59,18 +72,20 @@ enum TextSource : uint8_t {
 };
 
 struct MemoryNode {
-  uint32_t parent;    // node of the prefix without the last character
-  uint8_t character;  // the last character
-  uint8_t kind;       // kOpen or kClosed
-  uint8_t source;     // closed: what writes the stretch (TextSource)
-  uint8_t length;     // closed: characters in the stretch written (1 to
-                      // kMaxAttemptCharacters)
+  uint32_t parent;     // node of the prefix without the last character
+  uint16_t character;  // the last character's code
+  uint8_t kind;        // kOpen or kClosed
+  uint8_t source;      // closed: what writes the stretch (TextSource)
   uint32_t text_offset;  // closed: offset of its bytes in `texts`
-  uint32_t text_size;    // closed: number of those bytes
+  uint32_t text_size : 24;  // closed: number of those bytes (a stretch's
+                            // text is stored only below kMaxStoredText)
+  uint32_t length : 8;      // closed: characters in the stretch written (1
+                            // to kMaxAttemptCharacters)
   uint32_t first_part;   // closed: its first entry of `parts` (its parts run
                          // to the one marked last), or kNoParts
 };
 static_assert(sizeof(MemoryNode) == 20, "nodes are reserved at the bound");
+constexpr size_t kMaxStoredText = size_t(1) << 24;
 
 constexpr uint32_t kNoParts = 0xFFFFFFFFu;
 
@@ -89,22 +104,22 @@ constexpr uint8_t kPartLatestUpper = 4;
 struct AttemptMemory {
   std::vector<MemoryNode> nodes;  // node 0 is the empty prefix
   // Hash slots, 0 when empty, else the key and the answer together, so that
-  // a lookup reads one slot: bits 40..63 the parent node, 32..39 the
-  // character, 31 set for a closed node, 0..30 the node.
+  // a lookup reads one slot: bits 41..63 the parent node, 32..40 the
+  // character's code, 31 set for a closed node, 0..30 the node.
   std::vector<uint64_t> slots;
   std::vector<uint8_t> used;  // per node: a walk passed it since the
                               // memory was last pruned
   // The answers for the first character of an attempt, as the slots would
   // give them: every attempt starts here, so this lookup stays in the
   // first-level cache instead of a random slot of the table.
-  uint32_t first_answers[256] = {};
+  uint32_t first_answers[kMemoryCodes] = {};
   std::string texts;                   // bytes written by closed attempts
   // Reading parts of closed attempts, in node order; each part's
   // first_symbol indexes `symbols`, which lie in part order.
   std::vector<RememberedPart> parts;
   std::vector<int32_t> symbols;
   std::vector<uint32_t> new_index;     // scratch for pruning: old node -> new
-  size_t max_nodes = size_t(1) << 17;  // at most 2^24
+  size_t max_nodes = size_t(1) << 17;  // at most 2^23
   size_t max_text_bytes = size_t(1) << 21;
   size_t max_parts = size_t(1) << 17;
   size_t max_symbols = size_t(1) << 20;
@@ -115,18 +130,18 @@ void ClearMemory(AttemptMemory& m);
 
 constexpr uint32_t kClosedFlag = 0x80000000u;  // flag of a closed node
 
-inline uint64_t MemoryKey(uint32_t parent, uint8_t c) {
-  return uint64_t(parent) << 40 | uint64_t(c) << 32;
+inline uint64_t MemoryKey(uint32_t parent, uint32_t c) {
+  return uint64_t(parent) << 41 | uint64_t(c) << 32;
 }
 
-inline size_t SlotFor(uint32_t parent, uint8_t c, size_t mask) {
+inline size_t SlotFor(uint32_t parent, uint32_t c, size_t mask) {
   return (size_t(parent) * 0x9E3779B1u + c * 0x85EBCA77u) & mask;
 }
 
-// The child of `parent` on `c`: 0 when there is none, else its node index,
-// with kClosedFlag set when the attempt closes there. A node found is marked as
-// used.
-inline uint32_t LookupMemory(AttemptMemory& m, uint32_t parent, uint8_t c) {
+// The child of `parent` on code `c` (below kMemoryCodes): 0 when there is
+// none, else its node index, with kClosedFlag set when the attempt closes
+// there. A node found is marked as used.
+inline uint32_t LookupMemory(AttemptMemory& m, uint32_t parent, uint32_t c) {
   if (parent == 0) {
     const uint32_t answer = m.first_answers[c];
     if (answer != 0) m.used[answer & ~kClosedFlag] = 1;
@@ -152,6 +167,11 @@ inline uint32_t LookupMemory(AttemptMemory& m, uint32_t parent, uint8_t c) {
 // memory first when it is full.
 void StoreAttempt(AttemptMemory& m, std::string_view path, uint32_t length,
                   std::string_view text, TextSource source,
+                  std::span<const ReadingPart> parts = {},
+                  const int32_t* symbols = nullptr);
+// The same for a path of character codes (UTF-8 mode).
+void StoreAttempt(AttemptMemory& m, std::span<const uint16_t> path,
+                  uint32_t length, std::string_view text, TextSource source,
                   std::span<const ReadingPart> parts = {},
                   const int32_t* symbols = nullptr);
 

@@ -2,6 +2,8 @@
 
 #include "engine/emission.h"
 
+#include "engine/utf8.h"
+
 namespace etiquem {
 
 int LongestStretch(const AttemptRecords& records, int steps,
@@ -27,7 +29,7 @@ namespace {
 void AppendSurface(std::string& text, const RecordSources& sources,
                    const ReadingRecord& r, bool surface_forms) {
   if (surface_forms) {
-    text.append(sources.surface, r.form_length);
+    text += EchoOf(sources, r.form_length);
     text.push_back('/');
   }
 }
@@ -61,17 +63,24 @@ PieceKind RenderStretch(const RingEntry& last, const StepRecord& record,
                         std::string& text) {
   if (record.analysis.present) {
     AppendSurface(text, sources, record.analysis, surface_forms);
+    const size_t reading = text.size();
     RenderAnalysis(*sources.acceptances, *sources.live_states, record.analysis,
                    sources.surface, text);
+    // The dictionary's texts are Latin-1.
+    if (sources.echo != nullptr) Latin1TailToUtf8(text, reading);
     return PieceKind::kReading;
   }
   if (record.unknown.present) {
     AppendSurface(text, sources, record.unknown, surface_forms);
-    RenderUnknown(record.unknown, sources.surface, text);
+    RenderUnknown(record.unknown, EchoOf(sources, record.unknown.form_length),
+                  text);
     return PieceKind::kUnknownWord;
   }
   if (last.kind == kCharacter) {
-    text.push_back(char(last.byte));
+    if (sources.echo != nullptr)
+      text.append(reinterpret_cast<const char*>(last.raw), last.length);
+    else
+      text.push_back(char(last.byte));
     return PieceKind::kCharacter;
   }
   return PieceKind::kSuperblank;

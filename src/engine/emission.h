@@ -17,6 +17,7 @@
 #define ETIQUEM_ENGINE_EMISSION_H_
 
 #include <string>
+#include <string_view>
 
 #include "engine/acceptance.h"
 #include "engine/live_states.h"
@@ -30,8 +31,19 @@ namespace etiquem {
 struct RecordSources {
   const LiveStates* live_states = nullptr;
   Acceptances* acceptances = nullptr;
-  const char* surface = nullptr;
+  const char* surface = nullptr;  // the attempt's characters (matching bytes)
+  // UTF-8 mode: readings are written as UTF-8, and what is echoed is the
+  // input's own bytes: `echo`, where the attempt's (j+1)-th character ends
+  // at echo_ends[j]. Latin-1 mode: null, and the surface is echoed.
+  const char* echo = nullptr;
+  const uint16_t* echo_ends = nullptr;
 };
+
+// The input bytes of the attempt's first `n` characters (n >= 1).
+inline std::string_view EchoOf(const RecordSources& sources, int n) {
+  if (sources.echo == nullptr) return std::string_view(sources.surface, size_t(n));
+  return std::string_view(sources.echo, sources.echo_ends[n - 1]);
+}
 
 // The characters of the stretch to write (1 to `steps`), for an attempt
 // that stepped `steps` characters (at least 1). Only the attempt's own
@@ -40,7 +52,7 @@ int LongestStretch(const AttemptRecords& records, int steps, bool whole_words);
 
 // Appends to `text` the bytes that a stretch ending at ring entry `last`,
 // with the records `record` of its last character, writes: its reading,
-// with its surface form and "/" when `surface_forms`, or its own byte (a
+// with its surface form and "/" when `surface_forms`, or its own bytes (a
 // superblank's marker writes nothing itself: its text follows). Returns
 // what the bytes are.
 PieceKind RenderStretch(const RingEntry& last, const StepRecord& record,

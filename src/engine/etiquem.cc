@@ -71,6 +71,11 @@ Step Analysis::Advance(uint64_t limit) {
 
 const Error& Analysis::error() const { return analyser_->error; }
 
+InputReport Analysis::report() const {
+  const InvalidUtf8Count& invalid = InvalidUtf8Met(*analyser_);
+  return InputReport{invalid.count, invalid.first_offset};
+}
+
 namespace {
 
 struct Collected {
@@ -89,7 +94,7 @@ bool Collect(void* context, const Batch& batch) {
 
 Error AnnotateBytes(const Dictionary& dictionary, const Options& options,
                     std::string_view text, std::string* output,
-                    std::string* unknown_words) {
+                    std::string* unknown_words, InputReport* report) {
   Collected collected{output, unknown_words};
   Input input;
   input.bytes = text;
@@ -98,6 +103,10 @@ Error AnnotateBytes(const Dictionary& dictionary, const Options& options,
     StartAnalysis(*analyser, &dictionary.automaton(), options, input, Collect,
                   &collected);
     AdvanceAnalysis(*analyser, UINT64_MAX);
+    if (report != nullptr) {
+      const InvalidUtf8Count& invalid = InvalidUtf8Met(*analyser);
+      *report = InputReport{invalid.count, invalid.first_offset};
+    }
     return analyser->error;
   } catch (const std::bad_alloc&) {
     return Error{messages::kStatusFailure, messages::kOutOfMemory};
@@ -147,7 +156,9 @@ RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
 
 Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
                        int fd, BatchSink sink, void* sink_context,
-                       Error* error, int threads) {
+                       Error* error, int threads, InputReport* report) {
+  InputReport ignored;
+  if (report == nullptr) report = &ignored;
   try {
     PieceParameters pieces;
     pieces.threads = threads > 0 ? threads : PieceThreads();
@@ -157,7 +168,7 @@ Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
       bool started = false;
       const Step step =
           AnalyseInPieces(&dictionary.automaton(), options, fd, start, size,
-                          pieces, sink, sink_context, error, &started);
+                          pieces, sink, sink_context, error, &started, report);
       if (started) return step;
     }
     auto analyser = std::make_unique<Analyser>();
@@ -167,6 +178,8 @@ Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
                   sink_context);
     const Step step = AdvanceAnalysis(*analyser, UINT64_MAX);
     *error = analyser->error;
+    const InvalidUtf8Count& invalid = InvalidUtf8Met(*analyser);
+    *report = InputReport{invalid.count, invalid.first_offset};
     return step;
   } catch (const std::bad_alloc&) {
     *error = Error{messages::kStatusFailure, messages::kOutOfMemory};

@@ -68,4 +68,13 @@ std::string TargetOutOfRange(int32_t target) {
          " no existeix a l'automat (automat mal constru\xeft)\n";
 }
 
+std::string InvalidUtf8Warning(uint64_t count, uint64_t first_offset) {
+  if (count == 1)
+    return "etiquem: warning: 1 invalid UTF-8 sequence in the input, at byte " +
+           std::to_string(first_offset) + "\n";
+  return "etiquem: warning: " + std::to_string(count) +
+         " invalid UTF-8 sequences in the input, the first at byte " +
+         std::to_string(first_offset) + "\n";
+}
+
 }  // namespace etiquem::messages

@@ -56,6 +56,8 @@ inline constexpr char kHelpOptionText[] =
     "Prints this help, with the long options";
 inline constexpr char kVersionOptionText[] =
     "Prints the name and version of the program";
+inline constexpr char kUtf8OptionText[] =
+    "Reads and writes UTF-8 text (the dictionary stays Latin-1)";
 inline constexpr char kJsonOptionText[] =
     "Writes JSON Lines: each written piece, with its readings";
 std::string LongOptionLine(std::string_view name, std::string_view text);
@@ -114,6 +116,12 @@ inline constexpr char kLiveStateLimit[] =
     "Error: No queda memoria para crear nuevos estados vivos\n";
 std::string TargetOutOfRange(int32_t target);
 inline constexpr char kOutOfMemory[] = "Error: out of memory\n";
+
+// ---- What was found in the input ----
+
+// At the end of a run with --utf8 whose input was not valid UTF-8 (a
+// warning: the status stays 0).
+std::string InvalidUtf8Warning(uint64_t count, uint64_t first_offset);
 
 }  // namespace etiquem::messages
 

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -97,6 +99,7 @@ struct PieceCoordination {
   // A worker could not get the memory it runs in and left: the analysis
   // cannot be completed.
   bool out_of_memory = false;
+  bool met_invalid_utf8 = false;  // a run met an invalid UTF-8 unit
   // Buffers given back once written or dropped, for the next chunks and
   // windows: after the first pieces nothing is allocated per piece, and the
   // allocator is left no room to fragment.
@@ -138,15 +141,22 @@ struct Worker {
   PieceRun run;
 };
 
+// Where piece `j` (>= 1) starts.
+uint64_t PieceStartOf(const PieceCoordination& c, uint64_t j) {
+  return PieceStart(c.fd, c.origin, c.input_size, j, c.parameters.piece_bytes,
+                    c.options.utf8);
+}
+
 // Piece `i`, created if need be. Under the lock; i >= c.first_piece (pieces
 // below were written past and dropped).
 Piece& PieceAt(PieceCoordination& c, uint64_t i) {
   while (c.first_piece + c.pieces.size() <= i) {
     const uint64_t j = c.first_piece + c.pieces.size();
     Piece& piece = c.pieces.emplace_back();
-    piece.start = j * c.parameters.piece_bytes;
-    piece.end = j + 1 == c.piece_count ? c.input_size
-                                       : (j + 1) * c.parameters.piece_bytes;
+    // Piece j - 1 has just found where piece j starts.
+    piece.start = j == 0 ? 0 : c.pieces.size() > 1 ? c.pieces[c.pieces.size() - 2].end
+                                                   : PieceStartOf(c, j);
+    piece.end = j + 1 == c.piece_count ? c.input_size : PieceStartOf(c, j + 1);
   }
   return c.pieces[i - c.first_piece];
 }
@@ -391,6 +401,7 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
     if (failed) piece.error = an.error;
   }
   piece.finished = true;
+  if (InvalidUtf8Met(an).count > 0) c.met_invalid_utf8 = true;
   c.cv.notify_all();
   // A failure may leave the walk half done: start the next run afresh.
   if (failed) PrepareAnalyser(c, worker);
@@ -540,6 +551,46 @@ Step NoteCleanCuts(Analyser& analyser, uint64_t window_end,
 
 int PieceThreads() { return std::min(Processors(), 4); }
 
+uint64_t PieceStart(int fd, int64_t origin, uint64_t size, uint64_t index,
+                    uint64_t piece_bytes, bool utf8) {
+  const uint64_t at = index * piece_bytes;
+  if (!utf8 || at == 0 || at >= size) return at;
+  // The 3 bytes before it (those of the input) and the 3 from it.
+  const uint64_t from = at >= 3 ? at - 3 : 0;
+  uint8_t bytes[6];
+  ssize_t r;
+  do {
+    r = pread(fd, bytes, size_t(at - from + 3), origin + int64_t(from));
+  } while (r < 0 && errno == EINTR);
+  // Nothing to go by: any start gives the same bytes out, only later.
+  if (r <= ssize_t(at - from)) return at;
+  return std::min(from + CharacterStartFrom(bytes, size_t(r), size_t(at - from)),
+                  size);
+}
+
+bool CountInvalidUtf8InFile(int fd, int64_t origin, InvalidUtf8Count& invalid) {
+  std::vector<uint8_t> buffer(size_t(1) << 16);
+  size_t kept = 0;      // bytes of a unit cut by the last read, at the front
+  uint64_t offset = 0;  // input offset of buffer[0]
+  int64_t at = origin;
+  for (;;) {
+    const ssize_t r = pread(fd, buffer.data() + kept, buffer.size() - kept, at);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return false;
+    if (r == 0) {
+      CountInvalidUtf8(buffer.data(), kept, offset, true, invalid);
+      return true;
+    }
+    at += r;
+    const size_t n = kept + size_t(r);
+    const size_t used =
+        CountInvalidUtf8(buffer.data(), n, offset, false, invalid);
+    std::memmove(buffer.data(), buffer.data() + used, n - used);
+    kept = n - used;
+    offset += used;
+  }
+}
+
 bool PiecesWorthwhile(int fd, const PieceParameters& parameters,
                       int64_t& start, uint64_t& size) {
   if (parameters.threads < 2 || parameters.piece_bytes == 0) return false;
@@ -555,7 +606,8 @@ bool PiecesWorthwhile(int fd, const PieceParameters& parameters,
 Step AnalyseInPieces(const Automaton* automaton, const Options& options,
                      int fd, int64_t start, uint64_t size,
                      const PieceParameters& parameters, BatchSink sink,
-                     void* sink_context, Error* error, bool* started) {
+                     void* sink_context, Error* error, bool* started,
+                     InputReport* report) {
   PieceCoordination c;
   c.automaton = automaton;
   c.fd = fd;
@@ -565,9 +617,15 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   c.options.events = false;
   c.parameters = parameters;
   if (c.parameters.piece_bytes == 0) c.parameters.piece_bytes = 1;
+  // A piece start moves forward by at most 3 bytes to a character start:
+  // with at least 4 bytes a piece, starts stay in order.
+  if (options.utf8 && c.parameters.piece_bytes < 4) c.parameters.piece_bytes = 4;
   c.parameters.pieces_ahead = std::max<uint64_t>(c.parameters.pieces_ahead, 2);
   c.piece_count = (size + c.parameters.piece_bytes - 1) / c.parameters.piece_bytes;
   if (c.piece_count == 0) c.piece_count = 1;
+  // The last piece's start may move to the end: no piece is empty.
+  if (c.piece_count > 1 && PieceStartOf(c, c.piece_count - 1) >= size)
+    --c.piece_count;
   std::vector<std::thread> threads;
   try {
     for (int i = 0; i < std::max(parameters.threads, 1); ++i)
@@ -588,6 +646,12 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   }
   for (std::thread& thread : threads) thread.join();
   lseek(fd, 0, SEEK_END);
+  if (report != nullptr) {
+    InvalidUtf8Count invalid;
+    if (c.met_invalid_utf8 && step.reached == Reached::kEnd)
+      CountInvalidUtf8InFile(fd, start, invalid);
+    *report = InputReport{invalid.count, invalid.first_offset};
+  }
   return step;
 }
 

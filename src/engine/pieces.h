@@ -35,6 +35,15 @@
 // A failure met by a run is reported only if that run's output is the
 // analysis's up to the failure, after everything handed over before it,
 // exactly as the sequential loop would have reported it.
+//
+// UTF-8 input: a piece starts at a character start (CharacterStartFrom; so
+// pieces are at least 4 bytes, and each is at least 1). Cutting into
+// characters is self-synchronising from a character start, so a run that
+// starts there reads the characters a run from the start of the input
+// reads. Invalid sequences are a property of the bytes alone: runs only
+// note whether they met one (they can meet none in valid input, and then
+// nothing more is done); if any did, the file is counted once more, whole,
+// for the report.
 
 #ifndef ETIQUEM_ENGINE_PIECES_H_
 #define ETIQUEM_ENGINE_PIECES_H_
@@ -45,6 +54,7 @@
 
 #include "engine/analysis.h"
 #include "engine/automaton.h"
+#include "engine/utf8.h"
 #include "etiquem/etiquem.h"
 
 namespace etiquem {
@@ -90,11 +100,23 @@ bool PiecesWorthwhile(int fd, const PieceParameters& parameters,
 // sequential loop (batches may be cut elsewhere). Events are not described.
 // Leaves the file offset at the end of what was read. Returns kEnd,
 // kStopped or kError (with `error`); `started` is false, and nothing was
-// read, when no thread could be started.
+// read, when no thread could be started. After kEnd, `report` (when not
+// null) says what the sequential loop's would.
 Step AnalyseInPieces(const Automaton* automaton, const Options& options,
                      int fd, int64_t start, uint64_t size,
                      const PieceParameters& parameters, BatchSink sink,
-                     void* sink_context, Error* error, bool* started);
+                     void* sink_context, Error* error, bool* started,
+                     InputReport* report = nullptr);
+
+// Input offset where piece `index` (>= 1) of pieces of `piece_bytes` starts
+// in the `size` bytes of `fd` from file offset `origin`: in UTF-8 mode the
+// first character start at or after index * piece_bytes.
+uint64_t PieceStart(int fd, int64_t origin, uint64_t size, uint64_t index,
+                    uint64_t piece_bytes, bool utf8);
+
+// Counts the invalid UTF-8 units of `fd` from file offset `origin` to its
+// end. False when reading failed.
+bool CountInvalidUtf8InFile(int fd, int64_t origin, InvalidUtf8Count& invalid);
 
 }  // namespace etiquem
 

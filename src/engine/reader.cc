@@ -2,6 +2,7 @@
 
 #include "engine/reader.h"
 
+#include <cstring>
 #include <utility>
 
 namespace etiquem {
@@ -17,7 +18,12 @@ int NextFreshCharacter(Reader& reader, RingIndex& index) {
   if (kind == kTokenCharacter) {
     entry.kind = kCharacter;
     entry.byte = scanner.token.byte;
-    code = entry.byte;
+    if (scanner.utf8) {
+      entry.variant = scanner.token.variant;
+      entry.length = scanner.token.length;
+      std::memcpy(entry.raw, scanner.token.raw, 4);
+    }
+    code = CharacterCode(entry);
   } else if (kind == kTokenSuperblank) {
     entry.kind = kSuperblankMarker;
     entry.byte = 1;

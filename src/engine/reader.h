@@ -13,12 +13,19 @@
 //
 // Entries are small plain records, so the whole ring stays in the first
 // level of the cache.
+//
+// In UTF-8 mode an entry is one character of 1 to 4 input bytes: its
+// matching byte, its variant (engine/utf8.h) and its own bytes, which are
+// what is written when it is echoed. The attempt's bound counts entries, so
+// characters. The loop reads UTF-8 characters through NextCharacterUtf8,
+// whose codes tell the variants apart; Latin-1 keeps NextCharacter.
 
 #ifndef ETIQUEM_ENGINE_READER_H_
 #define ETIQUEM_ENGINE_READER_H_
 
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -52,18 +59,33 @@ enum EntryKind : uint8_t {
   kEndOfInputMark = 3,    // the end of the input
 };
 
-// NextCharacter's code for a superblank marker (input bytes are 0 to 255).
+// NextCharacter's code for a superblank marker (input bytes are 0 to 255;
+// in UTF-8 mode characters also take kVariantCodeBase + 1 to 3).
 constexpr int kSuperblankCode = 256;
+static_assert(kSuperblankCode == kVariantCodeBase, "no variant has code 256");
 constexpr int kEndOfInput = -1;
 
 struct RingEntry {
-  uint8_t byte = 0;  // the input byte (for kCharacter)
+  uint8_t byte = 0;  // the input byte (for kCharacter); in UTF-8 mode the
+                     // character's matching byte
   uint8_t kind = kEmpty;
+  // UTF-8 mode, for kCharacter: its CharacterVariant, and its input bytes
+  // (`length`, 1 to 4, of `raw`). Latin-1 mode leaves them 0.
+  uint8_t variant = kLatin1Character;
+  uint8_t length = 0;
+  uint8_t raw[4] = {};
   // Input offset of the entry's first byte plus 1: strictly increasing
   // along the input, and 0 for an entry never written.
   uint64_t input_number = 0;
 };
 static_assert(sizeof(RingEntry) == 16, "a ring entry is a quarter cache line");
+
+// The code of a character entry: its byte, or in UTF-8 mode the code of its
+// variant (engine/utf8.h).
+inline int CharacterCode(const RingEntry& entry) {
+  return entry.variant == kLatin1Character ? entry.byte
+                                           : kVariantCodeBase + entry.variant;
+}
 
 // A superblank waiting to be written.
 struct PendingSuperblank {
@@ -100,6 +122,21 @@ inline RingIndex StoreInRun(Reader& reader, uint8_t c, uint64_t input_number) {
   entry.kind = kCharacter;
   entry.byte = c;
   entry.input_number = input_number;
+  return i;
+}
+
+// StoreInRun for a UTF-8 character of `length` (1 to 4) bytes `raw` with
+// matching byte `c` and variant `variant`.
+inline RingIndex StoreCharacterInRun(Reader& reader, uint8_t c,
+                                     uint8_t variant, const char* raw,
+                                     int length, uint64_t input_number) {
+  const RingIndex i = StoreInRun(reader, c, input_number);
+  RingEntry& entry = reader.ring[i];
+  entry.variant = variant;
+  entry.length = uint8_t(length);
+  uint8_t bytes[4] = {};
+  for (int k = 0; k < length && k < 4; ++k) bytes[k] = uint8_t(raw[k]);
+  std::memcpy(entry.raw, bytes, 4);
   return i;
 }
 
@@ -150,6 +187,39 @@ inline int NextCharacter(Reader& reader, RingIndex& index) {
 // As NextCharacter, with a superblank delivered as a blank (32).
 inline int NextCharacterAsBlank(Reader& reader, RingIndex& index) {
   const int c = NextCharacter(reader, index);
+  return c == kSuperblankCode ? 32 : c;
+}
+
+// NextCharacter for UTF-8 input: a character code (engine/utf8.h),
+// kSuperblankCode or kEndOfInput. ASCII bytes already in the scanner's
+// block are taken here; anything else goes through the scanner.
+inline int NextCharacterUtf8(Reader& reader, RingIndex& index) {
+  if (!reader.read_fresh) {
+    const RingEntry& entry = reader.ring[reader.reread_index];
+    if (entry.kind != kEmpty) {
+      index = reader.reread_index;
+      reader.reread_index = RingAdd(reader.reread_index, 1);
+      return entry.kind == kCharacter          ? CharacterCode(entry)
+             : entry.kind == kSuperblankMarker ? kSuperblankCode
+                                               : kEndOfInput;
+    }
+  }
+  Scanner& scanner = *reader.scanner;
+  const size_t at = scanner.next;
+  if (PlainByteAt(scanner, at) && uint8_t(scanner.block[at]) < 0x80) {
+    const char* c = scanner.block.data() + at;
+    scanner.next = at + 1;
+    index = StoreCharacterInRun(reader, uint8_t(*c), kLatin1Character, c, 1,
+                                scanner.block_offset + at + 1);
+    ClearWriteEntry(reader);
+    return uint8_t(*c);
+  }
+  return NextFreshCharacter(reader, index);
+}
+
+// As NextCharacterUtf8, with a superblank delivered as a blank (32).
+inline int NextCharacterAsBlankUtf8(Reader& reader, RingIndex& index) {
+  const int c = NextCharacterUtf8(reader, index);
   return c == kSuperblankCode ? 32 : c;
 }
 

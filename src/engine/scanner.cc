@@ -75,6 +75,14 @@ bool OpenerFollows(Scanner& e) {
 int DeliverSuperblank(Scanner& e) {
   e.state = kInText;
   ClearToken(e);
+  if (e.utf8) {
+    // Its text is its input bytes, and then a closer added when the input
+    // ended inside it: ASCII, which counts nothing and cuts what it follows
+    // as the end of the input would.
+    const std::string& text = e.superblank_text;
+    CountInvalidUtf8(reinterpret_cast<const uint8_t*>(text.data()),
+                     text.size(), e.superblank_offset, true, e.invalid_utf8);
+  }
   std::swap(e.token.text, e.superblank_text);
   e.token.has_text = true;
   return kTokenSuperblank;
@@ -106,9 +114,34 @@ int PendingSuperblank(Scanner& e) {
   }
 }
 
+// A character token of UTF-8 input whose first byte, at e.next, is not
+// ASCII: a character or an invalid unit.
+int DecodeCharacter(Scanner& e) {
+  uint32_t code_point = 0;
+  int r;
+  // A sequence cut by the block's end waits for more input.
+  while ((r = Utf8Unit(reinterpret_cast<const uint8_t*>(e.block.data()) +
+                           e.next,
+                       e.end - e.next, e.at_end, code_point)) == 0)
+    Refill(e);
+  ScannedToken& token = e.token;
+  token.length = uint8_t(r > 0 ? r : -r);
+  std::memcpy(token.raw, e.block.data() + e.next, token.length);
+  if (r > 0) {
+    token.variant = ClassifyCodePoint(code_point, token.byte);
+  } else {
+    token.variant = kOutsideCharacter;
+    token.byte = 0;
+    NoteInvalidUtf8(e.invalid_utf8, ScannerOffset(e));
+  }
+  e.next += token.length;
+  return kTokenCharacter;
+}
+
 }  // namespace
 
-void InitScanner(Scanner& e, const Input& input, size_t block_size) {
+void InitScanner(Scanner& e, const Input& input, size_t block_size,
+                 bool utf8) {
   // Room for a block plus an opener that straddles two reads.
   block_size = std::max(block_size, kOpenerLength * 2);
   std::vector<char> block;
@@ -120,10 +153,13 @@ void InitScanner(Scanner& e, const Input& input, size_t block_size) {
   e.memory = input.fd < 0 ? input.bytes : std::string_view();
   e.file_offset = input.fd < 0 ? -1 : input.file_offset;
   e.block_offset = input.offset;
+  e.utf8 = utf8;
 }
 
 void ClearToken(Scanner& e) {
   e.token.byte = 0;
+  e.token.variant = kLatin1Character;
+  e.token.length = 0;
   if (e.token.has_text) {
     e.token.text.clear();
     if (e.token.text.capacity() > kRetainedCapacity)
@@ -137,6 +173,7 @@ int NextTokenSlow(Scanner& e) {
   if (e.state == kInSuperblank) return PendingSuperblank(e);
   if (e.next == e.end && !Refill(e)) return kTokenEnd;
   if (e.block[e.next] == '<' && OpenerFollows(e)) {
+    e.superblank_offset = ScannerOffset(e);
     e.next += kOpenerLength;
     e.state = kInSuperblank;
     if (e.superblank_text.capacity() > kRetainedCapacity)
@@ -144,7 +181,12 @@ int NextTokenSlow(Scanner& e) {
     e.superblank_text.assign(kOpener, kOpenerLength);
     return PendingSuperblank(e);
   }
-  e.token.byte = uint8_t(e.block[e.next++]);
+  const uint8_t b = uint8_t(e.block[e.next]);
+  if (e.utf8 && b >= 0x80) return DecodeCharacter(e);
+  ++e.next;
+  e.token.byte = b;
+  e.token.length = 1;
+  e.token.raw[0] = b;
   return kTokenCharacter;
 }
 

@@ -10,6 +10,13 @@
 // what it needs to decide the current token; just before every read it
 // flushes the pending output, so what was written for the input consumed so
 // far has left the program before it may block.
+//
+// In UTF-8 mode (engine/utf8.h) a character token is a whole character, or
+// an invalid unit, of 1 to 4 bytes; its bytes are kept with it so that it
+// can be written back as it came. Superblanks are found exactly as in
+// Latin-1 (their delimiters are ASCII, and no unit holds an ASCII byte other
+// than its only one). The invalid units met, in characters and superblanks
+// alike, are counted.
 
 #ifndef ETIQUEM_ENGINE_SCANNER_H_
 #define ETIQUEM_ENGINE_SCANNER_H_
@@ -21,6 +28,7 @@
 #include <vector>
 
 #include "engine/output.h"
+#include "engine/utf8.h"
 
 namespace etiquem {
 
@@ -34,7 +42,11 @@ constexpr int kInText = 0;
 constexpr int kInSuperblank = 1;
 
 struct ScannedToken {
-  uint8_t byte = 0;       // the byte of a character token; 0 otherwise
+  uint8_t byte = 0;       // the byte of a character token (in UTF-8 mode,
+                          // its matching byte); 0 otherwise
+  uint8_t variant = kLatin1Character;  // a character token's CharacterVariant
+  uint8_t length = 0;     // a character token's input bytes, 1 to 4
+  uint8_t raw[4] = {};    // those bytes
   std::string text;       // text of a superblank token (NUL bytes kept)
   bool has_text = false;  // whether `text` holds the last token's text
 };
@@ -54,12 +66,16 @@ struct Scanner {
   ScannedToken token;                         // last token delivered
   Output* flush_before_read = nullptr;  // handed over before every read
   uint64_t read_calls = 0;  // read(2) calls made, for measurements
+  bool utf8 = false;        // characters are UTF-8 (else Latin-1 bytes)
+  uint64_t superblank_offset = 0;  // input offset of the superblank being
+                                   // gathered
+  InvalidUtf8Count invalid_utf8;   // UTF-8 mode: invalid units met so far
 };
 
 // Prepares `e` to read `input` in blocks of `block_size` bytes, reusing its
-// block when it has one of that size.
+// block when it has one of that size; `utf8` selects UTF-8 mode.
 void InitScanner(Scanner& e, const Input& input,
-                 size_t block_size = size_t(1) << 16);
+                 size_t block_size = size_t(1) << 16, bool utf8 = false);
 
 // Input offset of the next byte to scan.
 inline uint64_t ScannerOffset(const Scanner& e) {
@@ -75,11 +91,18 @@ int NextTokenSlow(Scanner& e);
 // (repeated on every call after the end). A read error is an
 // AnalysisFailure with status 2.
 inline int NextToken(Scanner& e) {
-  // Fast path: a plain byte already in the buffer.
-  if (e.next < e.end && e.state == kInText && e.block[e.next] != '<') {
-    if (e.token.has_text) ClearToken(e);
-    e.token.byte = uint8_t(e.block[e.next++]);
-    return kTokenCharacter;
+  // Fast path: a plain byte already in the buffer (in UTF-8 mode, ASCII).
+  if (e.next < e.end && e.state == kInText) {
+    const uint8_t b = uint8_t(e.block[e.next]);
+    if (b != '<' && (b < 0x80 || !e.utf8)) {
+      if (e.token.has_text) ClearToken(e);
+      ++e.next;
+      e.token.byte = b;
+      e.token.variant = kLatin1Character;
+      e.token.length = 1;
+      e.token.raw[0] = b;
+      return kTokenCharacter;
+    }
   }
   return NextTokenSlow(e);
 }
