@@ -41,13 +41,14 @@ bool Collect(void* context, const Batch& batch) {
 }
 
 Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
-                         int a, int m, bool memory, size_t max_nodes,
-                         size_t block, bool utf8) {
+                         int a, int m, bool memory, size_t max_entries,
+                         size_t block, bool utf8, size_t dfa_budget) {
   Outputs outputs;
   const int input = MemoryFile(text);
   auto analyser = std::make_unique<Analyser>();
-  analyser->memory.max_nodes = max_nodes;
-  analyser->memory.max_text_bytes = max_nodes * 8;
+  analyser->memory.max_entries = max_entries;
+  analyser->memory.max_text_bytes = max_entries * 8;
+  analyser->dfa.budget_bytes = dfa_budget;
   Options options;
   options.surface_forms = s == 1;
   options.apostrophe_blank = a == 1;
@@ -58,7 +59,7 @@ Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
   in.fd = input;
   StartAnalysis(*analyser, &t, options, in, Collect, &outputs);
   analyser->scanner.block.resize(std::max<size_t>(block, 18));
-  analyser->use_memory = memory;
+  analyser->use_dfa = analyser->use_dfa && memory;
   AdvanceAnalysis(*analyser, UINT64_MAX);
   outputs.error = analyser->error;
   const InvalidUtf8Count& invalid = InvalidUtf8Met(*analyser);

@@ -1,7 +1,8 @@
 // Test helper: a whole analysis run inside the test process, on a loaded
-// automaton and a text in memory, with the memory of finished attempts on or
-// off and bounded as a test needs. Input and outputs are in-memory files, so
-// everything the program would write is captured byte for byte.
+// automaton and a text in memory, with the deterministic walk and the
+// memory of stretches on or off and bounded as a test needs. Input and
+// outputs are in-memory files, so everything the program would write is
+// captured byte for byte.
 
 #ifndef ETIQUEM_TESTS_ANALYSIS_HELPER_H_
 #define ETIQUEM_TESTS_ANALYSIS_HELPER_H_
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/automaton.h"
+#include "engine/lazy_dfa.h"
 #include "engine/pieces.h"
 #include "etiquem/etiquem.h"
 
@@ -26,11 +28,14 @@ struct Outputs {
 
 // Options: -s, -a, -m (0 or 1); -d is always on; `utf8`: --utf8. `block`:
 // the scanner's read size (small blocks make openers and UTF-8 characters
-// straddle reads).
+// straddle reads). `fast`: the deterministic walk and the memory of
+// stretches (else the full walk alone), the memory holding at most
+// `max_entries` stretches and the walk's cache `dfa_budget` bytes.
 Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
-                         int a, int m, bool memory,
-                         size_t max_nodes = size_t(1) << 17,
-                         size_t block = size_t(1) << 16, bool utf8 = false);
+                         int a, int m, bool fast,
+                         size_t max_entries = size_t(1) << 16,
+                         size_t block = size_t(1) << 16, bool utf8 = false,
+                         size_t dfa_budget = kDfaCacheBytes);
 
 // The same run (-d on) on several threads, in pieces of the file holding
 // `before` and then `text`, analysed from the end of `before`.

@@ -1,7 +1,8 @@
 // The description of what an analysis writes (Options::events) against the
 // bytes it writes. Asking for it never changes the bytes; with or without
-// the memory of attempts it is the same, field for field; its pieces tile
-// the output and the input, their surfaces are the input's bytes, and the
+// the deterministic walk and the memory of stretches it is the same, field
+// for field; its pieces tile the output and the input, their surfaces are
+// the input's bytes, and the
 // reading parts of each piece, rendered, give back the piece's written
 // bytes. Run on generated dictionaries and texts (superblanks, case, every
 // option, batches cut small) and on the Catalan corpus when it is present.
@@ -122,14 +123,15 @@ Written Analyse(const Automaton& t, const std::string& text, Options options,
   Written run;
   options.unknown_words = true;
   auto analyser = std::make_unique<Analyser>();
-  analyser->memory.max_nodes = max_nodes;
+  analyser->memory.max_entries = max_nodes;
   analyser->memory.max_text_bytes = max_nodes * 8;
   analyser->memory.max_parts = max_nodes;
   analyser->memory.max_symbols = max_nodes * 8;
+  if (max_nodes < 64) analyser->dfa.budget_bytes = 4096;
   Input input;
   input.bytes = text;
   StartAnalysis(*analyser, &t, options, input, CollectPieces, &run);
-  analyser->use_memory = memory;
+  analyser->use_dfa = analyser->use_dfa && memory;
   analyser->output.threshold = threshold;
   const Step step = AdvanceAnalysis(*analyser, UINT64_MAX);
   EXPECT_EQ(step.reached, Reached::kEnd) << analyser->error.message;
@@ -311,7 +313,7 @@ TEST(Events, AStretchOverASuperblankHasItInItsSurface) {
 }
 
 // The Catalan dictionary on its corpus: a long run where most attempts are
-// answered by the memory, which prunes itself.
+// answered by the memory, which empties itself when full.
 TEST(Events, CatalanCorpus) {
   const std::string shared = ETIQUEM_SHARED;
   std::ifstream corpus(shared + "/corpus/ca.txt", std::ios::binary);

@@ -536,10 +536,11 @@ TEST(Program, RandomTextWithKnownAndUnknownWords) {
   }
 }
 
-// --- Repeated attempts answered from memory ---
+// --- The deterministic walk and the memory of stretches ---
 
 // What a run in this process writes (output, unknown words), with or without
-// the memory of finished attempts, the memory bounded to `max_nodes`.
+// the deterministic walk and the memory of stretches, the memory bounded to
+// `max_nodes` stretches.
 std::pair<std::string, std::string> InProcess(const std::string& bin,
                                               const std::string& input,
                                               bool memory, size_t max_nodes,
@@ -554,7 +555,7 @@ std::pair<std::string, std::string> InProcess(const std::string& bin,
   return {r.text, r.unknown_output};
 }
 
-TEST(Program, TheAttemptMemoryChangesNothing) {
+TEST(Program, TheFastWalkChangesNothing) {
   // Random text with pieces, unknown words, capitals and superblanks.
   const Dictionary d{std::string(kLetters) + "'",
                      {{"ab", "ab", {"p"}, kEndOfPiece},
@@ -600,7 +601,7 @@ TEST(Program, TheAttemptMemoryChangesNothing) {
   }
 }
 
-TEST(Program, TheAttemptMemoryChangesNothingOnTheCorpus) {
+TEST(Program, TheFastWalkChangesNothingOnTheCorpus) {
   const std::string shared = ETIQUEM_SHARED;
   const std::string bin = shared + "/lexicon/ca.bin";
   if (access(bin.c_str(), R_OK) != 0) GTEST_SKIP() << "no shared lexicon";

@@ -5,7 +5,8 @@
 // analysis of L writes, written as UTF-8, on standard output and in the
 // unknown-words file. It is checked in process on generated dictionaries
 // (with letters of two bytes in UTF-8) and texts with every option, the
-// memory of attempts on, off and tiny, and blocks that cut characters; and
+// deterministic walk and the memory of stretches on, off and tiny, and
+// blocks that cut characters; and
 // in whole runs from a file (in pieces) and from a pipe, on generated
 // dictionaries and on the shared corpora. Then: the typographic apostrophes
 // read as "'" and echoed as themselves; any bytes at all come back
@@ -277,7 +278,7 @@ std::string ApostrophesOf(const std::string& text) {
 
 // The same Catalan text with its apostrophes mixed at random: the same
 // readings (once every apostrophe is written "'" again), and every echoed
-// apostrophe the one of the input, whatever the memory of attempts
+// apostrophe the one of the input, whatever the memory of stretches
 // remembered of the others: the same bytes as without the memory.
 TEST(Utf8Program, MixedApostrophesOnTheCorpus) {
   const std::string shared = ETIQUEM_SHARED;

@@ -2,6 +2,7 @@
 
 #include "engine/analysis.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <span>
@@ -31,15 +32,12 @@ void StartWalk(Analyser& an) {
   ClearAcceptances(an.acceptances);
 }
 
-// Steps the walk over the character of matching code `c` (-1: one that
-// matches nothing), the attempt's surface_length-th, and records what is
-// accepted there.
-void StepCharacter(Analyser& an, int c) {
+// Steps the live states over the character of matching code `c` (-1: one
+// that matches nothing), the attempt's surface_length-th, and closes them
+// over epsilon moves, keeping the case flags of the attempt.
+void StepOutputs(Analyser& an, int c) {
   const int j = an.surface_length - 1;
   assert(j >= 0 && j < kMaxAttemptCharacters);
-  if (IsLetter(*an.automaton, c)) DropPieceOnlyReading(an, j);
-  StepRecord& record = an.records.steps[j];
-  record = StepRecord{};
   int upper = 0;
   if (c >= 0) [[likely]]
     upper = StepLiveStates(an.live_states, c);
@@ -52,10 +50,25 @@ void StepCharacter(Analyser& an, int c) {
     an.latest_upper = upper;
   }
   CloseOverEpsilons(an.live_states);
+}
+
+// Records what the live states accept at the attempt's latest character.
+void RecordLatest(Analyser& an) {
+  StepRecord& record = an.records.steps[an.surface_length - 1];
+  record = StepRecord{};
   RecordAcceptances(an.acceptances, an.live_states,
                     std::string_view(an.surface, size_t(an.surface_length)),
                     an.first_upper, an.latest_upper, record,
                     an.options.apostrophe_blank, an.options.mark_unknown);
+}
+
+// Steps the walk over the character of matching code `c`, the attempt's
+// surface_length-th, and records what is accepted there.
+void StepCharacter(Analyser& an, int c) {
+  const int j = an.surface_length - 1;
+  if (IsLetter(*an.automaton, c)) DropPieceOnlyReading(an, j);
+  StepOutputs(an, c);
+  RecordLatest(an);
 }
 
 // Notes the character of code `c` (a byte in Latin-1; a character code in
@@ -110,7 +123,8 @@ void BuildEcho(Analyser& an, int n) {
   }
 }
 
-// Steps the attempt's characters so far, which were followed in the memory.
+// Steps the attempt's characters so far, which were walked without outputs,
+// with the full walk.
 template <bool kUtf8>
 void StepRememberedPrefix(Analyser& an) {
   RebuildSurface<kUtf8>(an);
@@ -191,33 +205,54 @@ void NoteEvent(Analyser& an, PieceKind kind, RingIndex last, size_t begin,
   out.events.push_back(event);
 }
 
-// The memory of attempts changes only speed: where its room cannot be had,
-// the analysis goes on without it.
-void DropMemory(Analyser& an) {
-  an.use_memory = false;
-  an.following_memory = false;
-  an.memory = AttemptMemory{};
+
+// The largest sum of live-state list sizes over an attempt that the
+// deterministic walk goes on with: within it, the full walk can never pass
+// its bounds on live states (each list is at most the sum), output nodes
+// (each list entry makes at most one) or accepted outputs (each entry
+// accepts at most once per marker).
+uint64_t PathBoundLimit(const Analyser& an) {
+  const uint64_t markers =
+      uint64_t(std::max(an.automaton->max_marker_count, 1));
+  const LiveStates& v = an.live_states;
+  uint64_t limit = v.max_states;
+  limit = std::min<uint64_t>(limit, v.max_nodes - 1);
+  limit = std::min<uint64_t>(limit, an.acceptances.max_accepted / markers);
+  return limit;
 }
 
-// Keeps the outcome of the attempt just written in the memory: it wrote
-// `text` from `source` for its first `length` characters, described by
-// `parts` (whose first_symbol indexes `symbols`).
+// The memory of stretches and the deterministic walk change only speed:
+// where their room cannot be had, the analysis goes on with the full walk.
+void DropFastPath(Analyser& an) {
+  an.use_dfa = false;
+  an.following_dfa = false;
+  an.memory = StretchMemory{};
+}
+
+// The key of the attempt's first `length` characters in the memory.
 template <bool kUtf8>
-void Remember(Analyser& an, uint32_t length, std::string_view text,
+inline std::string_view StretchKey(const Analyser& an, int length) {
+  if constexpr (kUtf8)
+    return std::string_view(reinterpret_cast<const char*>(an.codes),
+                            size_t(length) * sizeof an.codes[0]);
+  return std::string_view(an.surface, size_t(length));
+}
+
+// Keeps what the stretch of the attempt's first `length` characters wrote:
+// `text` from `source`, described by `parts` (whose first_symbol indexes
+// `symbols`).
+template <bool kUtf8>
+void Remember(Analyser& an, int length, std::string_view text,
               TextSource source, std::span<const ReadingPart> parts,
               const int32_t* symbols) {
+  if (source == kOwnCharacter) return;
+  const std::string_view key = StretchKey<kUtf8>(an, length);
+  const uint32_t hash = StretchHash(key, source);
+  if (FindStretch(an.memory, key, source, hash) != nullptr) return;
   try {
-    if constexpr (kUtf8) {
-      StoreAttempt(an.memory,
-                   std::span<const uint16_t>(an.codes, size_t(an.surface_length)),
-                   length, text, source, parts, symbols);
-    } else {
-      StoreAttempt(an.memory,
-                   std::string_view(an.surface, size_t(an.surface_length)),
-                   length, text, source, parts, symbols);
-    }
+    StoreStretch(an.memory, key, source, hash, text, parts, symbols);
   } catch (const std::bad_alloc&) {
-    DropMemory(an);
+    DropFastPath(an);
   }
 }
 
@@ -240,14 +275,14 @@ void AppendParts(Analyser& an, const ReadingRecord& r) {
   }
 }
 
-// Appends the reading parts that the memory keeps for closed node `node`;
+// Appends the reading parts that the memory keeps from `first_part` on;
 // returns how many.
-size_t AppendRememberedParts(Analyser& an, const MemoryNode& node) {
-  if (node.first_part == kNoParts) return 0;
+size_t AppendRememberedParts(Analyser& an, uint32_t first_part) {
+  if (first_part == kNoParts) return 0;
   Output& out = an.output;
-  const AttemptMemory& m = an.memory;
+  const StretchMemory& m = an.memory;
   size_t count = 0;
-  for (size_t k = node.first_part;; ++k) {
+  for (size_t k = first_part;; ++k) {
     const RememberedPart& kept = m.parts[k];
     const int32_t* symbols = PartSymbols(m, kept);
     ReadingPart part;
@@ -276,12 +311,11 @@ inline PieceKind KindOf(TextSource source) {
                                   : PieceKind::kCharacter;
 }
 
-// Writes the longest stretch of the walked attempt and, when `store`, keeps
-// the outcome in the memory. Returns the stretch's last entry.
+// Writes the stretch of the walked attempt's first `length` characters
+// from the records of the full walk and, when `store`, keeps what it wrote
+// in the memory. Returns the stretch's last entry.
 template <bool kUtf8>
-RingIndex EmitAttempt(Analyser& an, bool store) {
-  const int length =
-      LongestStretch(an.records, an.surface_length, an.automaton->whole_words);
+RingIndex EmitStretch(Analyser& an, int length, bool store) {
   const RingIndex last = RingAdd(an.start_index, length - 1);
   const StepRecord& record = an.records.steps[length - 1];
   RecordSources sources{&an.live_states, &an.acceptances, an.surface};
@@ -304,9 +338,8 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
   if (store) {
     const std::span<const ReadingPart> parts(out.parts.data() + first_part,
                                              out.parts.size() - first_part);
-    Remember<kUtf8>(an, uint32_t(length),
-                    std::string_view(out.text).substr(begin), SourceOf(kind),
-                    parts, out.symbols.data());
+    Remember<kUtf8>(an, length, std::string_view(out.text).substr(begin),
+                    SourceOf(kind), parts, out.symbols.data());
   }
   CheckThreshold(out);
   if (kind == PieceKind::kUnknownWord && an.options.unknown_words)
@@ -318,16 +351,27 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
   return last;
 }
 
-// Writes an attempt answered by the memory.
+// Writes the longest stretch of an attempt walked with outputs.
 template <bool kUtf8>
-inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
-  const RingIndex last = RingAdd(an.start_index, int(node.length) - 1);
+RingIndex EmitAttempt(Analyser& an, bool store) {
+  const int length =
+      LongestStretch(an.records, an.surface_length, an.automaton->whole_words);
+  return EmitStretch<kUtf8>(an, length, store);
+}
+
+// Writes a stretch of `length` characters whose text comes from `source`
+// without a walk: the memory's `text` and parts from `first_part`, or the
+// stretch's own character.
+template <bool kUtf8>
+void EmitKnown(Analyser& an, int length, TextSource source,
+               std::string_view text, uint32_t first_part) {
+  const RingIndex last = RingAdd(an.start_index, length - 1);
   const RingEntry& entry = an.reader.ring[last];
   Output& out = an.output;
   const size_t begin = out.text.size();
   // A superblank's marker alone writes nothing itself: its text follows.
-  const bool written = node.source != kOwnCharacter || entry.kind == kCharacter;
-  if (node.source == kOwnCharacter) {
+  const bool written = source != kOwnCharacter || entry.kind == kCharacter;
+  if (source == kOwnCharacter) {
     if (entry.kind == kCharacter) {
       // Appended without handing over: the event below points into it.
       if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
@@ -337,74 +381,193 @@ inline void EmitFromMemory(Analyser& an, const MemoryNode& node) {
                         entry.length);
     }
   } else {
-    out.text.append(an.memory.texts, node.text_offset, node.text_size);
+    out.text.append(text);
   }
   if (an.options.events && written) {
-    const size_t parts = AppendRememberedParts(an, node);
-    NoteEvent(an, KindOf(TextSource(node.source)), last, begin, parts);
+    const size_t parts = AppendRememberedParts(an, first_part);
+    NoteEvent(an, KindOf(source), last, begin, parts);
   }
   CheckThreshold(out);
-  if (node.source == kUnknownWord && an.options.unknown_words) {
+  if (source == kUnknownWord && an.options.unknown_words) {
     if constexpr (kUtf8) {
-      BuildEcho(an, int(node.length));
-      WriteUnknownLine(out,
-                       std::string_view(an.echo, an.echo_ends[node.length - 1]));
+      BuildEcho(an, length);
+      WriteUnknownLine(out, std::string_view(an.echo, an.echo_ends[length - 1]));
     } else {
-      RebuildSurface<kUtf8>(an);
-      WriteUnknownLine(out, std::string_view(an.surface, node.length));
+      WriteUnknownLine(out, std::string_view(an.surface, size_t(length)));
     }
   }
   WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
   AfterAttempt(an, last);
 }
 
-// Starts an attempt at entry `index` when none is under way; says whether
-// the attempt follows the memory.
-inline bool FollowsMemory(Analyser& an, RingIndex index) {
-  if (an.at_attempt_start) {
-    an.at_attempt_start = false;
-    an.start_index = index;
-    an.surface_length = 0;
-    an.following_memory = true;
-    an.memory_node = 0;
-  }
-  return an.following_memory;
+// What the attempt's (j+1)-th character holds, as the full walk records it:
+// its walk state's flags, with the analysis dropped when it is pieces only
+// and a letter was stepped after it.
+template <bool kUtf8>
+inline uint8_t WalkFlagsAt(const Analyser& an, int j) {
+  uint8_t flags = an.walk_flags[j];
+  if ((flags & kWalkPiecesOnly) && j + 1 < an.surface_length &&
+      IsLetter(*an.automaton, MatchingCodeAt<kUtf8>(an, j + 1)))
+    flags &= uint8_t(~kWalkAnalysis);
+  return flags;
 }
 
-// What the memory answered for the attempt's latest character; returns true
-// when the attempt ended there.
+// The characters of the stretch to write, as LongestStretch chooses them
+// from the records of the full walk.
 template <bool kUtf8>
-inline bool TakeAnswer(Analyser& an, uint32_t child) {
-  if (child & kClosedFlag) {
-    EmitFromMemory<kUtf8>(an, an.memory.nodes[child & ~kClosedFlag]);
-    return true;
+int WalkedStretch(const Analyser& an) {
+  const int steps = an.surface_length;
+  if (an.automaton->whole_words) {
+    for (int j = steps - 1; j >= 1; --j)
+      if (WalkFlagsAt<kUtf8>(an, j) & (kWalkAnalysis | kWalkUnknown))
+        return j + 1;
+    return 1;
   }
-  if (child != 0) {
-    an.memory_node = child;
-    return false;
+  for (int j = steps - 1; j >= 1; --j)
+    if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) return j + 1;
+  for (int j = steps - 1; j >= 1; --j)
+    if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) return j + 1;
+  return 1;
+}
+
+// Walks the attempt's first `length` characters with outputs and records
+// what the last one holds, written from `source`.
+template <bool kUtf8>
+void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
+  StartWalk(an);
+  for (int j = 0; j < length; ++j) {
+    an.surface_length = j + 1;
+    StepOutputs(an, MatchingCodeAt<kUtf8>(an, j));
   }
-  // Off the stored paths: walk the attempt from its start.
-  an.following_memory = false;
+  RecordLatest(an);
+  StepRecord& record = an.records.steps[length - 1];
+  // A letter after it dropped a pieces-only analysis.
+  if (source == kUnknownWord) record.analysis.present = false;
+  assert(source != kReading || record.analysis.present);
+  assert(source != kUnknownWord || record.unknown.present);
+}
+
+// The deterministic walk of the attempt ended: writes its stretch, from
+// the memory when it holds it, else walking the stretch with outputs.
+template <bool kUtf8>
+void EmitWalked(Analyser& an) {
+  const int length = WalkedStretch<kUtf8>(an);
+  const uint8_t flags = WalkFlagsAt<kUtf8>(an, length - 1);
+  const TextSource source = (flags & kWalkAnalysis)  ? kReading
+                            : (flags & kWalkUnknown) ? kUnknownWord
+                                                     : kOwnCharacter;
+  if (source == kOwnCharacter) {
+    assert(length == 1);
+    EmitKnown<kUtf8>(an, 1, source, {}, kNoParts);
+    return;
+  }
+  const std::string_view key = StretchKey<kUtf8>(an, length);
+  const uint32_t hash = StretchHash(key, source);
+  if (const StretchEntry* e = FindStretch(an.memory, key, source, hash)) {
+    EmitKnown<kUtf8>(an, length, source, StretchText(an.memory, *e),
+                     e->first_part);
+    return;
+  }
+  WalkStretchWithOutputs<kUtf8>(an, length, source);
+  EmitStretch<kUtf8>(an, length, true);
+}
+
+// Hands the attempt under way to the full walk, which steps it again from
+// its start and goes on from there.
+template <bool kUtf8>
+void LeaveWalk(Analyser& an) {
+  an.following_dfa = false;
   StepRememberedPrefix<kUtf8>(an);
   if (an.live_states.states.empty() ||
       an.surface_length == kMaxAttemptCharacters)
-    EmitAttempt<kUtf8>(an, true);
+    EmitAttempt<kUtf8>(an, an.use_dfa);
+}
+
+// What one character did to the deterministic walk.
+enum WalkOutcome : uint8_t {
+  kWalkGoesOn,  // the attempt goes on
+  kWalkEnded,   // the attempt ended with it: EmitWalked
+  kWalkLeft,    // the walk cannot stand for the full walk: LeaveWalk
+};
+
+// Whether the walk may go on after a transition whose list size was
+// added to an.path_total: a large list's exact size is added here, and the
+// sum must stay within what the full walk never fails on
+// (PathBoundLimit). kGiveUp ends the walk of this attempt.
+inline bool WithinLimits(Analyser& an, uint32_t entry) {
+  if ((entry >> kListSizeShift) == kLargeList) {
+    const uint32_t next = entry & kWalkStateMask;
+    if (next == kNoWalkState) return false;
+    an.path_total += an.dfa.states[next].live_count - kLargeList;
+  }
+  return an.path_total <= an.path_bound_limit;
+}
+
+// Steps the deterministic walk over the attempt's next character, of code
+// `c` (a byte in Latin-1; a character code in UTF-8).
+template <bool kUtf8>
+inline WalkOutcome WalkCharacter(Analyser& an, int c) {
+  const int j = an.surface_length++;
+  NoteCharacter<kUtf8>(an, j, c);
+  const int matching = kUtf8 ? MatchingCode(c) : c;
+  const uint32_t entry =
+      matching >= 0 ? WalkStep(an.dfa, an.walk_state, matching) : kDeadState;
+  an.path_total += entry >> kListSizeShift;
+  if (an.path_total > an.path_bound_limit ||
+      (entry >> kListSizeShift) == kLargeList) [[unlikely]] {
+    if (!WithinLimits(an, entry)) return kWalkLeft;
+  }
+  const uint32_t next = entry & kWalkStateMask;
+  an.walk_flags[j] = uint8_t(entry >> kWalkFlagsShift) & 7;
+  an.walk_state = next;
+  return next == kDeadState || an.surface_length == kMaxAttemptCharacters
+             ? kWalkEnded
+             : kWalkGoesOn;
+}
+
+// Acts on a walk outcome; returns true when the attempt ended or left the
+// walk.
+template <bool kUtf8>
+inline bool AfterWalkCharacter(Analyser& an, WalkOutcome outcome) {
+  if (outcome == kWalkGoesOn) return false;
+  if (outcome == kWalkEnded)
+    EmitWalked<kUtf8>(an);
+  else
+    LeaveWalk<kUtf8>(an);
   return true;
 }
 
-// UTF-8 mode: follows the memory over the characters already in the
-// scanner's block, from its next byte (plain, and not '<'): ASCII bytes
-// directly, other characters when they are whole and valid there; an
-// invalid unit or one the block cuts is left to the reader. Stores them in
-// the ring as the reader would and returns the last answer (0 when no
-// character was taken, with `taken` 0).
-uint32_t FollowBlockUtf8(Analyser& an, uint32_t node, int& taken) {
+// Starts an attempt at entry `index`.
+inline void BeginAttempt(Analyser& an, RingIndex index) {
+  an.at_attempt_start = false;
+  an.start_index = index;
+  an.surface_length = 0;
+  an.following_dfa = an.use_dfa;
+  an.walk_state = kStartState;
+  an.path_total = 0;
+  if (!an.following_dfa) StartWalk(an);
+}
+
+// Starts an attempt at entry `index` when none is under way; says whether
+// the attempt is on the deterministic walk.
+inline bool FollowsWalk(Analyser& an, RingIndex index) {
+  if (an.at_attempt_start) BeginAttempt(an, index);
+  return an.following_dfa;
+}
+
+// UTF-8 mode: walks the characters already in the scanner's block, from
+// its next byte (plain, and not '<'): ASCII bytes directly, other
+// characters when they are whole and valid there; an invalid unit or one
+// the block cuts is left to the reader. Stores them in the ring as the
+// reader would; returns the outcome of the last character walked
+// (kWalkGoesOn too when none was, with `taken` 0).
+WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
   Reader& reader = an.reader;
   Scanner& scanner = an.scanner;
   const char* bytes = scanner.block.data() + scanner.next;
   const size_t available = scanner.end - scanner.next;
   const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
-  uint32_t child = 0;
+  WalkOutcome outcome = kWalkGoesOn;
   size_t i = 0;
   int characters = 0;
   while (i < available) {
@@ -430,74 +593,115 @@ uint32_t FollowBlockUtf8(Analyser& an, uint32_t node, int& taken) {
     }
     i += size_t(length);
     ++characters;
-    child = LookupMemory(an.memory, node, code);
-    if (child == 0 || (child & kClosedFlag)) break;
-    node = child;
+    outcome = WalkCharacter<true>(an, int(code));
+    if (outcome != kWalkGoesOn) break;
   }
   if (characters > 0) ClearWriteEntry(reader);
   scanner.next += i;
-  an.memory_node = node;
   taken = characters;
-  return child;
+  return outcome;
 }
 
-// Follows the memory over the characters to be read again from the ring and
-// the plain bytes already in the scanner's block (stored in the ring as the
-// reader would store them), without a trip through the reader and the loop
-// for every character: most of the text is read here. Runs only while the
-// attempt (new, or so far answered by the memory) follows stored paths.
-// Returns true when the attempt ended or left the stored paths here; false
-// when the loop is to take the next character itself (a superblank, the end
-// of the input, a '<', the end of the block, or no memory walk to make).
+// Latin-1: walks the plain bytes in the scanner's block from its next one,
+// up to a '<' or the block's end, storing them in the ring as the reader
+// would; `taken` gets how many were walked. Most of the text is read here,
+// so the walk's state is kept in locals (stores through byte pointers would
+// otherwise make the compiler read every field again after each one).
+WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
+  Reader& reader = an.reader;
+  const Scanner& scanner = an.scanner;
+  const char* bytes = scanner.block.data() + scanner.next;
+  const size_t available = scanner.end - scanner.next;
+  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
+  RingEntry* const ring = reader.ring;
+  RingIndex write = reader.write_index;
+  char* const surface = an.surface;
+  uint8_t* const flags = an.walk_flags;
+  int j = an.surface_length;
+  uint32_t state = an.walk_state;
+  uint64_t total = an.path_total;
+  const uint64_t limit = an.path_bound_limit;
+  WalkOutcome outcome = kWalkGoesOn;
+  size_t i = 0;
+  while (i < available) {
+    const uint8_t c = uint8_t(bytes[i]);
+    if (c == '<') break;
+    RingEntry& entry = ring[write];
+    entry.kind = kCharacter;
+    entry.byte = c;
+    entry.input_number = first_number + i;
+    write = RingAdd(write, 1);
+    ++i;
+    surface[j] = char(c);
+    const uint32_t step = WalkStep(an.dfa, state, c);
+    total += step >> kListSizeShift;
+    if (total > limit || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
+      an.path_total = total;
+      const bool within = WithinLimits(an, step);
+      total = an.path_total;
+      if (!within) {
+        ++j;
+        outcome = kWalkLeft;
+        break;
+      }
+    }
+    state = step & kWalkStateMask;
+    flags[j++] = uint8_t(step >> kWalkFlagsShift) & 7;
+    if (state == kDeadState || j == kMaxAttemptCharacters) {
+      outcome = kWalkEnded;
+      break;
+    }
+  }
+  if (i > 0) {
+    reader.write_index = write;
+    reader.read_fresh = true;
+  }
+  an.surface_length = j;
+  an.walk_state = state;
+  an.path_total = total;
+  taken = i;
+  return outcome;
+}
+
+// Walks the characters to be read again from the ring and the plain bytes
+// already in the scanner's block (stored in the ring as the reader would
+// store them) on the deterministic walk, without a trip through the reader
+// and the loop for every character: most of the text is read here. Runs
+// only while the attempt (new, or so far walked here) is on that walk.
+// Returns true when the attempt ended or left the walk here; false when
+// the loop is to take the next character itself (a superblank, the end of
+// the input, a '<', the end of the block, or no such walk to make).
 template <bool kUtf8>
-bool FollowMemory(Analyser& an) {
-  if (!an.use_memory) return false;
+bool FollowWalk(Analyser& an) {
+  if (!an.use_dfa) return false;
   Reader& reader = an.reader;
   // Characters read again from the ring.
   while (!reader.read_fresh) {
     const RingEntry& entry = reader.ring[reader.reread_index];
     if (entry.kind == kEmpty) break;  // the next one comes fresh
-    if (entry.kind != kCharacter || !FollowsMemory(an, reader.reread_index))
+    if (entry.kind != kCharacter || !FollowsWalk(an, reader.reread_index))
       return false;
     reader.reread_index = RingAdd(reader.reread_index, 1);
-    ++an.surface_length;
-    const uint32_t code = kUtf8 ? uint32_t(CharacterCode(entry)) : entry.byte;
-    if (TakeAnswer<kUtf8>(an, LookupMemory(an.memory, an.memory_node, code)))
+    const int code = kUtf8 ? CharacterCode(entry) : entry.byte;
+    if (AfterWalkCharacter<kUtf8>(an, WalkCharacter<kUtf8>(an, code)))
       return true;
   }
   // Plain bytes already in the scanner's block.
   Scanner& scanner = an.scanner;
   if (!PlainByteAt(scanner, scanner.next) ||
-      !FollowsMemory(an, reader.write_index))
+      !FollowsWalk(an, reader.write_index))
     return false;
   if constexpr (kUtf8) {
     int taken = 0;
-    const uint32_t child = FollowBlockUtf8(an, an.memory_node, taken);
-    an.surface_length += taken;
+    const WalkOutcome outcome = WalkBlockUtf8(an, taken);
     if (taken == 0) return false;  // a character for the reader to decode
-    if (child != 0 && !(child & kClosedFlag)) return false;
-    return TakeAnswer<kUtf8>(an, child);
+    return AfterWalkCharacter<kUtf8>(an, outcome);
   }
-  const char* bytes = scanner.block.data() + scanner.next;
-  const size_t available = scanner.end - scanner.next;
-  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
-  uint32_t node = an.memory_node;
-  uint32_t child = 0;
-  size_t i = 0;
-  while (i < available && bytes[i] != '<') {
-    const uint8_t c = uint8_t(bytes[i]);
-    StoreInRun(reader, c, first_number + i);
-    ++i;
-    child = LookupMemory(an.memory, node, c);
-    if (child == 0 || (child & kClosedFlag)) break;
-    node = child;
-  }
-  if (i > 0) ClearWriteEntry(reader);
-  scanner.next += i;
-  an.surface_length += int(i);
-  an.memory_node = node;
-  if (child != 0 && !(child & kClosedFlag)) return false;  // the block ran out
-  return TakeAnswer<kUtf8>(an, child);
+  size_t taken = 0;
+  const WalkOutcome outcome = WalkBlock(an, taken);
+  if (taken > 0) ClearWriteEntry(reader);
+  scanner.next += taken;
+  return AfterWalkCharacter<kUtf8>(an, outcome);
 }
 
 // The loop, until the input ends or the limit is reached.
@@ -507,7 +711,7 @@ void Run(Analyser& an) {
   for (;;) {
     if (an.stop) [[unlikely]]
       return;
-    if (FollowMemory<kUtf8>(an)) continue;
+    if (FollowWalk<kUtf8>(an)) continue;
     RingIndex index = 0;
     const int c = kUtf8 ? NextCharacterAsBlankUtf8(reader, index)
                         : NextCharacterAsBlank(reader, index);
@@ -519,8 +723,8 @@ void Run(Analyser& an) {
       // The input ended inside an attempt: write its longest stretch; what
       // stands after it is analysed like any other input, read again from
       // the ring up to the end mark.
-      if (an.following_memory) {
-        an.following_memory = false;
+      if (an.following_dfa) {
+        an.following_dfa = false;
         StepRememberedPrefix<kUtf8>(an);
       }
       const RingIndex last = EmitAttempt<kUtf8>(an, false);
@@ -530,36 +734,16 @@ void Run(Analyser& an) {
       }
       continue;
     }
-    if (an.at_attempt_start) {
-      an.at_attempt_start = false;
-      an.start_index = index;
-      an.surface_length = 0;
-      an.following_memory = an.use_memory;
-      an.memory_node = 0;
-      if (!an.following_memory) StartWalk(an);
+    if (an.at_attempt_start) BeginAttempt(an, index);
+    if (an.following_dfa) {
+      AfterWalkCharacter<kUtf8>(an, WalkCharacter<kUtf8>(an, c));
+      continue;
     }
-    if (an.following_memory) {
-      ++an.surface_length;
-      const uint32_t child =
-          LookupMemory(an.memory, an.memory_node, uint32_t(c));
-      if (child & kClosedFlag) {
-        EmitFromMemory<kUtf8>(an, an.memory.nodes[child & ~kClosedFlag]);
-        continue;
-      }
-      if (child != 0) {
-        an.memory_node = child;
-        continue;
-      }
-      // Off the stored paths: walk the attempt from its start.
-      an.following_memory = false;
-      StepRememberedPrefix<kUtf8>(an);
-    } else {
-      NoteCharacter<kUtf8>(an, an.surface_length++, c);
-      StepCharacter(an, kUtf8 ? MatchingCode(c) : c);
-    }
+    NoteCharacter<kUtf8>(an, an.surface_length++, c);
+    StepCharacter(an, kUtf8 ? MatchingCode(c) : c);
     if (an.live_states.states.empty() ||
         an.surface_length == kMaxAttemptCharacters)
-      EmitAttempt<kUtf8>(an, an.use_memory);
+      EmitAttempt<kUtf8>(an, an.use_dfa);
   }
 }
 
@@ -625,24 +809,26 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   out.sink = sink;
   out.sink_context = sink_context;
   out.surfaces.clear();
-  an.use_memory = true;
   // What the memory holds depends on the dictionary and on the options that
-  // shape the output.
+  // shape the output; the deterministic walk, on the dictionary alone.
   const bool new_dictionary = an.live_states.automaton != automaton;
   if (new_dictionary) InitLiveStates(an.live_states, automaton);
-  if (new_dictionary || !SameOutputOptions(an.memory_options, options)) {
-    try {
+  an.use_dfa = DfaUsable(*automaton);
+  try {
+    if (new_dictionary || an.dfa.automaton != automaton)
+      ResetDfa(an.dfa, automaton);
+    if (new_dictionary || !SameOutputOptions(an.memory_options, options))
       ClearMemory(an.memory);
-    } catch (const std::bad_alloc&) {
-      DropMemory(an);
-    }
+  } catch (const std::bad_alloc&) {
+    DropFastPath(an);
   }
   an.memory_options = options;
+  an.path_bound_limit = PathBoundLimit(an);
   an.at_attempt_start = true;
   an.first_upper = an.latest_upper = 0;
   an.surface_length = 0;
   an.start_index = 0;
-  an.following_memory = false;
+  an.following_dfa = false;
   an.limit = UINT64_MAX;
   an.stop = false;
   an.finished = false;

@@ -5,11 +5,14 @@
 // stretch and starts the next attempt right after it, reading again from
 // the ring what it had already taken from the input.
 //
-// Attempts whose characters were seen before are answered from a memory of
-// finished attempts (engine/attempt_memory.h): while the characters follow a
-// stored path nothing is stepped; at the first character off the stored
-// paths the attempt is stepped from its start, and its outcome is stored
-// when it ends.
+// Most attempts are not walked with outputs at all. A deterministic walk
+// over sets of live states (engine/lazy_dfa.h), one table lookup per
+// character, finds where the attempt ends and which record of which
+// character is written; the text of that stretch comes from a memory of
+// written stretches (engine/stretch_memory.h), and only a stretch not seen
+// before is walked with outputs, over its own characters alone. Where the
+// deterministic walk cannot stand for the full one (too many paths, a full
+// cache), the attempt is stepped with outputs from its start.
 //
 // The loop is driven by one stepping call, AdvanceAnalysis: it runs until
 // the next attempt starts at or past a given input offset, the input ends,
@@ -30,12 +33,13 @@
 #include <string>
 
 #include "engine/acceptance.h"
-#include "engine/attempt_memory.h"
 #include "engine/automaton.h"
+#include "engine/lazy_dfa.h"
 #include "engine/live_states.h"
 #include "engine/output.h"
 #include "engine/reader.h"
 #include "engine/scanner.h"
+#include "engine/stretch_memory.h"
 #include "etiquem/etiquem.h"
 
 namespace etiquem {
@@ -62,10 +66,21 @@ struct Analyser {
   char echo[kMaxAttemptCharacters * 4 + 4];
   uint16_t echo_ends[kMaxAttemptCharacters];
   RingIndex start_index = 0;  // entry of the attempt's first character
-  AttemptMemory memory;
-  bool use_memory = true;         // answer repeated attempts from the memory
-  bool following_memory = false;  // the attempt so far follows a stored path
-  uint32_t memory_node = 0;       // its node in the memory
+  // The deterministic walk of attempts and the memory of written stretches
+  // (engine/lazy_dfa.h, engine/stretch_memory.h). Without them
+  // (use_dfa false) every attempt takes the full walk with outputs, which
+  // is what they must always agree with.
+  LazyDfa dfa;
+  StretchMemory memory;
+  bool use_dfa = true;
+  bool following_dfa = false;  // the attempt so far is on the walk
+  uint32_t walk_state = kStartState;  // its walk state
+  // What the walk state after each character accepts (kWalk* flags).
+  uint8_t walk_flags[kMaxAttemptCharacters];
+  // The sum of the live-state list sizes over the attempt so far, and the
+  // largest the walk goes on with (see PathBoundLimit).
+  uint64_t path_total = 0;
+  uint64_t path_bound_limit = 0;
   Options memory_options;  // the options of the run the memory was kept by
   // The stepping call: it returns at the first attempt boundary whose
   // offset is at least `limit`, which it stores in `step`.

@@ -465,6 +465,31 @@ bool TabulateGroups(Automaton& t, std::string& error) {
   return true;
 }
 
+// Byte classes: a byte that is no state's key, nor (for a capital the
+// matcher folds) is its small letter, steps like every other such byte of
+// the same letter status; each byte that is a key somewhere is a class of
+// its own. Also the largest marker count of a state.
+void TabulateByteClasses(Automaton& t) {
+  bool keyed[256] = {};
+  for (const int16_t key : t.group_keys)
+    if (key >= 0 && key < 256) keyed[key] = true;
+  int32_t shared_class[2] = {-1, -1};  // by letter status
+  int32_t count = 0;
+  for (int c = 0; c < 256; ++c) {
+    const bool own = keyed[c] || (IsFoldedUpper(c) && keyed[c + 32]);
+    if (own) {
+      t.byte_class[c] = uint8_t(count++);
+      continue;
+    }
+    int32_t& shared = shared_class[t.is_letter[c]];
+    if (shared < 0) shared = count++;
+    t.byte_class[c] = uint8_t(shared);
+  }
+  t.byte_class_count = count;
+  for (const State& node : t.states)
+    t.max_marker_count = std::max(t.max_marker_count, node.marker_count);
+}
+
 // Parses the whole file from `a` into `t`, then derives the tables; on
 // failure `t` is reset and `error` holds the message.
 bool Load(ParseState& a, Automaton& t, std::string& error) {
@@ -499,6 +524,7 @@ bool Load(ParseState& a, Automaton& t, std::string& error) {
     ResetAutomaton(t);
     return false;
   }
+  TabulateByteClasses(t);
   return true;
 }
 

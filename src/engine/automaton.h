@@ -102,6 +102,14 @@ struct Automaton {
   std::vector<int32_t> symbol_name_index;
   // Character membership, one entry per byte: 1 when in `alphabet`.
   uint8_t is_letter[256] = {};
+
+  // For the deterministic walk (engine/lazy_dfa.h), derived at load:
+  // bytes that every state treats alike share a class (0 to
+  // byte_class_count - 1), so a walk state keeps one transition per class
+  // rather than per byte.
+  uint8_t byte_class[256] = {};
+  int32_t byte_class_count = 0;
+  int32_t max_marker_count = 0;  // marker groups of the state with most
 };
 
 // A symbol name that no move writes, by which a dictionary asks for unknown

@@ -253,12 +253,17 @@ bool HoldBatch(void* context, const Batch& batch) {
 
 void PrepareAnalyser(PieceCoordination& c, Worker& worker) {
   worker.analyser = std::make_unique<Analyser>();
-  // The workers share the sequential loop's budget for the memory of
-  // attempts, so the program's peak memory does not grow with their number.
-  AttemptMemory& m = worker.analyser->memory;
+  // The workers share the sequential loop's budgets for the memory of
+  // stretches and the deterministic walk's cache, so the program's peak
+  // memory does not grow with their number.
+  Analyser& an = *worker.analyser;
   const size_t parts = size_t(std::max(c.parameters.threads, 1));
-  m.max_nodes = std::max<size_t>(m.max_nodes / parts, 1 << 12);
+  StretchMemory& m = an.memory;
+  m.max_entries = std::max<size_t>(m.max_entries / parts, 1 << 12);
   m.max_text_bytes = std::max<size_t>(m.max_text_bytes / parts, 1 << 16);
+  m.max_parts = std::max<size_t>(m.max_parts / parts, 1 << 12);
+  m.max_symbols = std::max<size_t>(m.max_symbols / parts, 1 << 15);
+  an.dfa.budget_bytes = std::max<size_t>(an.dfa.budget_bytes / parts, 1 << 16);
 }
 
 // What the run does at a boundary at or past the end of what it covers.

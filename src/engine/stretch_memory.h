@@ -1,0 +1,135 @@
+// A memory of written stretches: the bytes (and, with events, the reading
+// parts) that a stretch's characters were written as, found again with one
+// hash of the stretch.
+//
+// What a stretch writes depends only on its characters and on which of its
+// records is written (an analysis, or the unknown-word reading when a letter
+// after it dropped a pieces-only analysis): the live states, their outputs,
+// the case of the text and the options are all fixed by them. The walk
+// (engine/lazy_dfa.h) tells where an attempt ends and which record is
+// written; the text of a stretch seen before is then copied from here
+// instead of walking the transducer with outputs again. Running text
+// repeats itself (a few thousand words make up most of it), so most
+// stretches are found here.
+//
+// Keys are the stretch's character codes: the bytes in Latin-1; in UTF-8
+// mode the codes of engine/utf8.h, two bytes each, which tell the
+// typographic apostrophes apart (they step like "'" but are echoed as their
+// own bytes). A stretch written as its own character is not kept: a blank
+// and a superblank's marker step alike but write differently.
+//
+// Bounded: when `max_entries` stretches, `max_text_bytes` bytes of keys and
+// texts, `max_parts` parts or `max_symbols` symbols are reached, the memory
+// is emptied and fills again with what the text uses next.
+
+#ifndef ETIQUEM_ENGINE_STRETCH_MEMORY_H_
+#define ETIQUEM_ENGINE_STRETCH_MEMORY_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "etiquem/etiquem.h"
+
+namespace etiquem {
+
+// What writes a stretch.
+enum TextSource : uint8_t {
+  kReading = 0,       // an analysis; its bytes are kept
+  kUnknownWord = 1,   // an unknown-word reading; its bytes are kept
+  kOwnCharacter = 2,  // the first character alone, as itself: never kept
+};
+
+constexpr uint32_t kNoParts = 0xFFFFFFFFu;
+
+// A reading part kept with a stretch: as a ReadingPart, with its symbols in
+// StretchMemory::symbols.
+struct RememberedPart {
+  uint32_t first_symbol;
+  uint16_t symbol_count;
+  uint8_t flags;  // kPartPiece, kPartFirstUpper, kPartLatestUpper
+  uint8_t last;   // 1 for the stretch's last part
+};
+constexpr uint8_t kPartPiece = 1;
+constexpr uint8_t kPartFirstUpper = 2;
+constexpr uint8_t kPartLatestUpper = 4;
+
+struct StretchEntry {
+  uint32_t hash;         // of the key and the source
+  uint32_t key_offset;   // the key: bytes[key_offset, + key_size)
+  uint32_t text_offset;  // the written bytes: bytes[text_offset, + text_size)
+  uint32_t text_size;
+  uint32_t first_part;   // its first entry of `parts` (they run to the one
+                         // marked last), or kNoParts
+  uint16_t key_size;     // bytes of the key (at most 2 per character)
+  uint8_t source;        // kReading or kUnknownWord
+};
+static_assert(sizeof(StretchEntry) == 24, "entries are small plain values");
+
+struct StretchMemory {
+  std::vector<StretchEntry> entries;
+  // Open addressing: entry index + 1, 0 when empty; at most half full.
+  std::vector<uint32_t> slots;
+  std::string bytes;  // keys and texts
+  std::vector<RememberedPart> parts;
+  std::vector<int32_t> symbols;
+  size_t max_entries = size_t(1) << 16;
+  size_t max_text_bytes = size_t(1) << 21;  // keys and texts together
+  size_t max_parts = size_t(1) << 16;
+  size_t max_symbols = size_t(1) << 19;
+  uint64_t clears = 0;  // times it was emptied because it was full
+};
+
+// Empties the memory (also on first use).
+void ClearMemory(StretchMemory& m);
+
+// The hash of a key with its source.
+inline uint32_t StretchHash(std::string_view key, TextSource source) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 8 | key.size());
+  for (const char c : key) h = (h ^ uint8_t(c)) * 0x100000001B3ull;
+  return uint32_t(h ^ (h >> 29));
+}
+
+// The stretch of characters `key` written from `source` (not kOwnCharacter),
+// whose hash is `hash`; null when it is not kept.
+inline const StretchEntry* FindStretch(const StretchMemory& m,
+                                       std::string_view key, TextSource source,
+                                       uint32_t hash) {
+  if (m.slots.empty()) return nullptr;
+  const size_t mask = m.slots.size() - 1;
+  for (size_t h = hash & mask;; h = (h + 1) & mask) {
+    const uint32_t slot = m.slots[h];
+    if (slot == 0) return nullptr;
+    const StretchEntry& e = m.entries[slot - 1];
+    if (e.hash == hash && e.source == source && e.key_size == key.size() &&
+        std::string_view(m.bytes).substr(e.key_offset, e.key_size) == key)
+      return &e;
+  }
+}
+
+// The written bytes of an entry.
+inline std::string_view StretchText(const StretchMemory& m,
+                                    const StretchEntry& e) {
+  return std::string_view(m.bytes).substr(e.text_offset, e.text_size);
+}
+
+// Keeps the stretch of characters `key`, written from `source` as `text`
+// and described by `parts` (whose first_symbol indexes `symbols`; none
+// without events). Empties the memory first when it is full; keeps nothing
+// that alone would not fit.
+void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
+                  uint32_t hash, std::string_view text,
+                  std::span<const ReadingPart> parts = {},
+                  const int32_t* symbols = nullptr);
+
+// The symbols of a part kept in `m`.
+inline const int32_t* PartSymbols(const StretchMemory& m,
+                                  const RememberedPart& part) {
+  return m.symbols.data() + part.first_symbol;
+}
+
+}  // namespace etiquem
+
+#endif  // ETIQUEM_ENGINE_STRETCH_MEMORY_H_

@@ -1,0 +1,198 @@
+// The deterministic walk with the memory of stretches against the full walk
+// with outputs: on generated dictionaries with many readings per form,
+// compound pieces, unknown-word paths, epsilon moves that write or not, and
+// capitals, and on random texts, both must write the same bytes, the same
+// unknown-word lines and the same events, in Latin-1 and in UTF-8, whatever
+// the cache's budget (a tiny one empties it all the time).
+
+#include "engine/lazy_dfa.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis_helper.h"
+#include "automaton_builder.h"
+#include "engine/analysis.h"
+
+namespace etiquem {
+namespace {
+
+using test_support::LoadOrFail;
+
+// A dictionary over "abcAC' -" whose forms have several readings: states
+// move forward, often with two to four moves on one letter (readings that
+// part at that letter), epsilon moves (writing a tag, or nothing, or "0")
+// on a state's first epsilon group, markers of the three kinds, and at
+// times the symbol that asks for unknown words to be read whole.
+std::string ManyReadingsDictionary(std::mt19937& g) {
+  const std::string letters = "abcAC' -";
+  const int n = 5 + int(g() % 12);
+  std::string d = "alfabet 'ACabc-\ndefine n 258\ndefine v 259\n";
+  if (g() % 5 == 0) d += "define @whole-words 260\n";
+  for (int e = 0; e < n; ++e) {
+    d += "estat " + std::to_string(e) + "\n";
+    if (g() % 4 == 0) d += "  fi\n";
+    if (g() % 6 == 0) d += "  parcial\n";
+    if (g() % 7 == 0) d += "  descon\n";
+    if (g() % 9 == 0) d += "  fi\n";  // a marker twice
+    for (char c : letters) {
+      if (g() % 3 == 0) continue;
+      const int moves = 1 + int(g() % (g() % 3 == 0 ? 4 : 2));
+      const std::string input = c == ' ' ? "\\s" : std::string(1, c);
+      for (int i = 0; i < moves; ++i) {
+        int target = e + int(g() % 3);
+        if (target >= n) target = n - 1;
+        if (target == e && (i > 0 || e == 0)) target = std::min(e + 1, n - 1);
+        const char* output = g() % 4 == 0   ? "-"
+                             : g() % 3 == 0 ? "&n"
+                             : g() % 2      ? "x"
+                                            : "\\xe9";
+        d += "  " + input + " " + output + " " + std::to_string(target) + "\n";
+      }
+    }
+    if (e + 1 < n && g() % 3 == 0) {
+      const int moves = 1 + int(g() % 2);
+      for (int i = 0; i < moves; ++i) {
+        const int target = e + 1 + int(g() % std::max(1, std::min(3, n - e - 1)));
+        const char* output = g() % 3 == 0 ? "-" : g() % 2 ? "&v" : "0";
+        d += "  eps " + std::string(output) + " " +
+             std::to_string(std::min(target, n - 1)) + "\n";
+      }
+    }
+  }
+  return d;
+}
+
+// Text from pieces: the dictionary's letters in runs, capitals, blanks,
+// line ends, superblanks and a few bytes no move reads.
+std::string WordText(std::mt19937& g, size_t length) {
+  const std::string pieces[] = {"a",   "b",  "c",   "A",    "C",  "ab",
+                                "abc", "ba", "cab", "Abc ", "' ", " ",
+                                "-",   "\n", "aa",  "bb",   "\x01",
+                                "<![CDATA[x]]>",    "AC",   "c'a"};
+  std::string t;
+  while (t.size() < length) t += pieces[g() % (sizeof pieces / sizeof *pieces)];
+  return t;
+}
+
+// What a run wrote: the bytes, the unknown-word lines and the events.
+struct Written {
+  std::string text;
+  std::string unknown_words;
+  std::vector<std::string> events;  // each event's fields, as text
+  Error error;
+};
+
+bool Collect(void* context, const Batch& batch) {
+  Written& run = *static_cast<Written*>(context);
+  for (const Event& e : batch.events) {
+    std::string line = std::to_string(int(e.kind)) + " " +
+                       std::to_string(e.input_begin) + "-" +
+                       std::to_string(e.input_end) + " [" +
+                       std::string(batch.output.substr(
+                           e.output_begin, e.output_end - e.output_begin)) +
+                       "] [" +
+                       std::string(batch.surfaces.substr(
+                           e.surface_begin, e.surface_end - e.surface_begin)) +
+                       "]";
+    for (uint32_t i = 0; i < e.part_count; ++i) {
+      const ReadingPart& p = batch.parts[e.first_part + i];
+      line += " {" + std::to_string(p.piece) + std::to_string(p.first_upper) +
+              std::to_string(p.latest_upper);
+      for (uint32_t k = 0; k < p.symbol_count; ++k)
+        line += " " + std::to_string(batch.symbols[p.first_symbol + k]);
+      line += "}";
+    }
+    run.events.push_back(line);
+  }
+  run.text.append(batch.output);
+  run.unknown_words.append(batch.unknown_words);
+  return true;
+}
+
+// One run, with the deterministic walk (`fast`) or not; `budget` bytes of
+// cache and a memory of `entries` stretches.
+Written Analyse(const Automaton& t, const std::string& text, Options options,
+            bool fast, size_t budget = kDfaCacheBytes,
+            size_t entries = size_t(1) << 16) {
+  Written run;
+  options.unknown_words = true;
+  auto analyser = std::make_unique<Analyser>();
+  analyser->dfa.budget_bytes = budget;
+  analyser->memory.max_entries = entries;
+  analyser->memory.max_text_bytes = entries * 16;
+  Input input;
+  input.bytes = text;
+  StartAnalysis(*analyser, &t, options, input, Collect, &run);
+  analyser->use_dfa = analyser->use_dfa && fast;
+  AdvanceAnalysis(*analyser, UINT64_MAX);
+  run.error = analyser->error;
+  return run;
+}
+
+void ExpectSame(const Written& full, const Written& fast, const std::string& what) {
+  ASSERT_EQ(full.text, fast.text) << what;
+  ASSERT_EQ(full.unknown_words, fast.unknown_words) << what;
+  ASSERT_EQ(full.events, fast.events) << what;
+  ASSERT_EQ(full.error.status, fast.error.status) << what;
+  ASSERT_EQ(full.error.message, fast.error.message) << what;
+}
+
+TEST(LazyDfa, WritesWhatTheFullWalkWrites) {
+  std::mt19937 g(20261207);
+  int readings = 0, compounds = 0, unknown = 0, left = 0;
+  for (int test_case = 0; test_case < 300; ++test_case) {
+    const std::string description = ManyReadingsDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(description));
+    std::string text = WordText(g, 100 + g() % 1500);
+    Options options;
+    options.surface_forms = g() % 2;
+    options.apostrophe_blank = g() % 2;
+    options.mark_unknown = g() % 2;
+    options.events = g() % 2;
+    options.utf8 = g() % 3 == 0;
+    if (options.utf8) {
+      text = test_support::Utf8Of(text);
+      text += "\xe2\x80\x99" "ab\xc3\x28 A\xca\xbc" "c";
+    }
+    const std::string what = description + "\ntext: " + text;
+    const Written full = Analyse(t, text, options, false);
+    ExpectSame(full, Analyse(t, text, options, true), what);
+    // A cache too small to keep more than a few states, and a memory of
+    // a few stretches: emptied all the time.
+    ExpectSame(full, Analyse(t, text, options, true, 600, 4), what);
+    if (HasFatalFailure()) return;
+    readings += full.text.find('/') != std::string::npos;
+    compounds += full.text.find("<e>") != std::string::npos;
+    unknown += !full.unknown_words.empty();
+    left += full.error.failed();
+  }
+  // The generated cases exercise every kind of reading.
+  EXPECT_GT(readings, 150);
+  EXPECT_GT(compounds, 20);
+  EXPECT_GT(unknown, 50);
+}
+
+// Every 'a' doubles the paths: past the live-state limit the full walk
+// fails with its message, and the deterministic walk hands such attempts
+// to it in time to fail at the same point, with the same bytes before.
+TEST(LazyDfa, TheLiveStateLimitStaysWhereItWas) {
+  Automaton t;
+  LoadOrFail(t, test_support::Bytes("alfabet ab\nestat 0\n  fi\n"
+                                    "  a a 0\n  a b 0\n"));
+  for (int n : {5, 12, 19, 21, 25}) {
+    const std::string text = "b aaa b " + std::string(size_t(n), 'a') + " b";
+    const Written full = Analyse(t, text, Options{}, false);
+    const Written fast = Analyse(t, text, Options{}, true);
+    ExpectSame(full, fast, "n = " + std::to_string(n));
+    EXPECT_EQ(full.error.failed(), n > 20) << n;
+  }
+}
+
+}  // namespace
+}  // namespace etiquem
