@@ -602,6 +602,23 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
   return outcome;
 }
 
+// Whether a character that starts an attempt and that no path reads may be
+// written as itself here, without the attempt's bookkeeping: it is then
+// the whole attempt and its stretch. Not when the written pieces are
+// described, a superblank waits to follow a stretch, or the attempt after
+// it (at input offset `offset_after`) would reach the stepping call's
+// limit. Most blanks and punctuation go this way.
+inline bool LoneCharacterFits(const Analyser& an, uint64_t offset_after) {
+  return !an.options.events && an.reader.pending_superblanks.empty() &&
+         offset_after < an.limit;
+}
+
+// Writes byte `c` as a stretch of its own (see LoneCharacterFits).
+inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
+  an.output.text.push_back(char(c));
+  CheckThreshold(an.output);
+}
+
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
 // up to a '<' or the block's end, storing them in the ring as the reader
 // would; `taken` gets how many were walked. Most of the text is read here,
@@ -630,10 +647,20 @@ WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
     entry.kind = kCharacter;
     entry.byte = c;
     entry.input_number = first_number + i;
+    if (j == 0) an.start_index = write;
     write = RingAdd(write, 1);
     ++i;
     surface[j] = char(c);
-    const uint32_t step = WalkStep(an.dfa, state, c);
+    uint32_t step;
+    if (j == 0) {
+      step = StartStep(an.dfa, c);
+      if (step == kDeadState && LoneCharacterFits(an, first_number + i - 1)) {
+        WriteLoneCharacter(an, c);
+        continue;
+      }
+    } else {
+      step = WalkStep(an.dfa, state, c);
+    }
     total += step >> kListSizeShift;
     if (total > limit || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
       an.path_total = total;
@@ -659,6 +686,8 @@ WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
   an.surface_length = j;
   an.walk_state = state;
   an.path_total = total;
+  // Lone characters ended the attempts they started: none is under way.
+  if (j == 0) an.at_attempt_start = true;
   taken = i;
   return outcome;
 }
@@ -679,8 +708,17 @@ bool FollowWalk(Analyser& an) {
   while (!reader.read_fresh) {
     const RingEntry& entry = reader.ring[reader.reread_index];
     if (entry.kind == kEmpty) break;  // the next one comes fresh
-    if (entry.kind != kCharacter || !FollowsWalk(an, reader.reread_index))
-      return false;
+    if (entry.kind != kCharacter) return false;
+    if (!kUtf8 && an.at_attempt_start &&
+        StartStep(an.dfa, entry.byte) == kDeadState &&
+        LoneCharacterFits(an, an.limit == UINT64_MAX
+                                  ? 0
+                                  : OffsetAfter(an, reader.reread_index))) {
+      WriteLoneCharacter(an, entry.byte);
+      reader.reread_index = RingAdd(reader.reread_index, 1);
+      continue;
+    }
+    if (!FollowsWalk(an, reader.reread_index)) return false;
     reader.reread_index = RingAdd(reader.reread_index, 1);
     const int code = kUtf8 ? CharacterCode(entry) : entry.byte;
     if (AfterWalkCharacter<kUtf8>(an, WalkCharacter<kUtf8>(an, code)))

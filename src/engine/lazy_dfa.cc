@@ -171,6 +171,7 @@ void Flush(LazyDfa& d) {
       WalkState{0, 1, 1, AcceptanceFlags(t, d.elements.data(), 1)});
   d.transitions.assign(kInitialSlots, 0);
   d.transition_count = 0;
+  std::fill(std::begin(d.start_row), std::end(d.start_row), 0);
   d.slots.assign(kInitialSlots, 0);
   const uint32_t h = HashPairs(d.elements.data(), d.counts.data(), 1);
   d.slots[h & (kInitialSlots - 1)] = kStartState;

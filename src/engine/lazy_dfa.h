@@ -116,6 +116,9 @@ struct LazyDfa {
   // Open addressing over the sets: a walk state's index, 0 when empty. At
   // most half full.
   std::vector<uint32_t> slots;
+  // The start state's transitions by byte, 0 until taken: every attempt
+  // starts there, so this row stays in the first-level cache.
+  uint32_t start_row[256] = {};
   uint64_t flushes = 0;  // times the cache was emptied
   // Scratch for building a set, bounded by kMaxWalkStateElements.
   // Pairs with their counts, packed (pair << 32 | count).
@@ -158,6 +161,17 @@ inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
     if (uint32_t(slot >> 32) == key) return uint32_t(slot);
     if (slot == 0) return BuildTransition(d, state, c);
   }
+}
+
+// The transition of the start state on matching byte `c`.
+inline uint32_t StartStep(LazyDfa& d, int c) {
+  assert(c >= 0 && c < 256);
+  uint32_t entry = d.start_row[c];
+  if (entry == 0) [[unlikely]] {
+    entry = WalkStep(d, kStartState, c);
+    if (entry != kGiveUp) d.start_row[c] = entry;
+  }
+  return entry;
 }
 
 // Bytes the cache holds now, as counted against the budget.
