@@ -3,7 +3,8 @@
 // compound pieces, unknown-word paths, epsilon moves that write or not, and
 // capitals, and on random texts, both must write the same bytes, the same
 // unknown-word lines and the same events, in Latin-1 and in UTF-8, whatever
-// the cache's budget (a tiny one empties it all the time).
+// the cache's budget (a tiny one empties it all the time). And a test that
+// the cache stays within its budget.
 
 #include "engine/lazy_dfa.h"
 
@@ -163,8 +164,9 @@ TEST(LazyDfa, WritesWhatTheFullWalkWrites) {
     const std::string what = description + "\ntext: " + text;
     const Written full = Analyse(t, text, options, false);
     ExpectSame(full, Analyse(t, text, options, true), what);
-    // A cache too small to keep more than a few states, and a memory of
-    // a few stretches: emptied all the time.
+    // A cache with room for a few states beside its empty tables, and one
+    // with none, with a memory of a few stretches: emptied all the time.
+    ExpectSame(full, Analyse(t, text, options, true, 20000, 4), what);
     ExpectSame(full, Analyse(t, text, options, true, 600, 4), what);
     if (HasFatalFailure()) return;
     readings += full.text.find('/') != std::string::npos;
@@ -192,6 +194,37 @@ TEST(LazyDfa, TheLiveStateLimitStaysWhereItWas) {
     ExpectSame(full, fast, "n = " + std::to_string(n));
     EXPECT_EQ(full.error.failed(), n > 20) << n;
   }
+}
+
+// The cache never holds more than its budget, however many states the text
+// needs, and it is emptied and filled again meanwhile.
+TEST(LazyDfa, StaysWithinItsBudget) {
+  // A tree of 4,000 states over "ab": as many walk states as text reaches.
+  std::string description = "alfabet ab\n";
+  const int n = 4000;
+  for (int e = 0; e < n; ++e) {
+    description += "estat " + std::to_string(e) + "\n  fi\n";
+    if (2 * e + 1 < n) description += "  a a " + std::to_string(2 * e + 1) + "\n";
+    if (2 * e + 2 < n) description += "  b b " + std::to_string(2 * e + 2) + "\n";
+  }
+  std::mt19937 g(7);
+  Automaton t;
+  LoadOrFail(t, test_support::Bytes(description));
+  LazyDfa d;
+  d.budget_bytes = 32 * 1024;
+  ResetDfa(d, &t);
+  size_t most = 0;
+  for (int i = 0; i < 20000; ++i) {
+    uint32_t state = kStartState;
+    for (int k = 0; k < 12; ++k) {
+      const uint32_t entry = WalkStep(d, state, "ab"[g() % 2]);
+      most = std::max(most, DfaCacheBytes(d));
+      state = entry & kWalkStateMask;
+      if (state < kStartState) break;
+    }
+  }
+  EXPECT_LE(most, d.budget_bytes);
+  EXPECT_GT(d.flushes, 0u);
 }
 
 }  // namespace

@@ -477,6 +477,7 @@ void EmitWalked(Analyser& an) {
 template <bool kUtf8>
 void LeaveWalk(Analyser& an) {
   an.following_dfa = false;
+  if (an.dfa.broken) an.use_dfa = false;
   StepRememberedPrefix<kUtf8>(an);
   if (an.live_states.states.empty() ||
       an.surface_length == kMaxAttemptCharacters)
@@ -853,7 +854,7 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   if (new_dictionary) InitLiveStates(an.live_states, automaton);
   an.use_dfa = DfaUsable(*automaton);
   try {
-    if (new_dictionary || an.dfa.automaton != automaton)
+    if (new_dictionary || an.dfa.automaton != automaton || an.dfa.broken)
       ResetDfa(an.dfa, automaton);
     if (new_dictionary || !SameOutputOptions(an.memory_options, options))
       ClearMemory(an.memory);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace etiquem {
 
@@ -297,25 +298,8 @@ bool StepAndClose(LazyDfa& d, const WalkState& from, int c) {
   return d.merged.size() <= kMaxWalkStateElements;
 }
 
-}  // namespace
-
-void ResetDfa(LazyDfa& d, const Automaton* t) {
-  d.automaton = t;
-  d.classes = uint32_t(std::max(t->byte_class_count, 1));
-  std::memcpy(d.byte_class, t->byte_class, sizeof d.byte_class);
-  d.flushes = 0;
-  Flush(d);
-}
-
-size_t DfaCacheBytes(const LazyDfa& d) {
-  return d.states.size() * sizeof(WalkState) +
-         d.elements.size() * sizeof(uint32_t) +
-         d.counts.size() * sizeof(uint32_t) +
-         d.transitions.size() * sizeof(uint64_t) +
-         d.slots.size() * sizeof(uint32_t);
-}
-
-uint32_t BuildTransition(LazyDfa& d, uint32_t state, int c) {
+// BuildTransition, which may run out of memory.
+uint32_t AddStep(LazyDfa& d, uint32_t state, int c) {
   const WalkState from = d.states[state];
   uint32_t entry = kGiveUp;
   if (!StepAndClose(d, from, c)) {
@@ -342,6 +326,36 @@ uint32_t BuildTransition(LazyDfa& d, uint32_t state, int c) {
   if (!AddTransition(d, TransitionKey(state, d.byte_class[c]), entry))
     return kGiveUp;
   return entry;
+}
+
+}  // namespace
+
+void ResetDfa(LazyDfa& d, const Automaton* t) {
+  d.automaton = t;
+  d.classes = uint32_t(std::max(t->byte_class_count, 1));
+  std::memcpy(d.byte_class, t->byte_class, sizeof d.byte_class);
+  d.flushes = 0;
+  d.broken = false;
+  Flush(d);
+}
+
+size_t DfaCacheBytes(const LazyDfa& d) {
+  return d.states.size() * sizeof(WalkState) +
+         d.elements.size() * sizeof(uint32_t) +
+         d.counts.size() * sizeof(uint32_t) +
+         d.transitions.size() * sizeof(uint64_t) +
+         d.slots.size() * sizeof(uint32_t);
+}
+
+uint32_t BuildTransition(LazyDfa& d, uint32_t state, int c) {
+  try {
+    return AddStep(d, state, c);
+  } catch (const std::bad_alloc&) {
+    // The walk only makes the analysis faster: without room for it, the
+    // full walk takes every attempt (the cache is reset before reuse).
+    d.broken = true;
+    return kGiveUp;
+  }
 }
 
 }  // namespace etiquem

@@ -120,6 +120,7 @@ struct LazyDfa {
   // starts there, so this row stays in the first-level cache.
   uint32_t start_row[256] = {};
   uint64_t flushes = 0;  // times the cache was emptied
+  bool broken = false;   // memory ran out while it grew: reset before use
   // Scratch for building a set, bounded by kMaxWalkStateElements.
   // Pairs with their counts, packed (pair << 32 | count).
   std::vector<uint64_t> level, next_level, gathered, merged;
