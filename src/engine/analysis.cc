@@ -91,7 +91,7 @@ inline int MatchingCodeAt(const Analyser& an, int j) {
 }
 
 // The attempt's characters so far, as they were stepped, back from the
-// ring: while the memory answers, the surface is not kept.
+// ring (a superblank's marker as a blank).
 template <bool kUtf8>
 void RebuildSurface(Analyser& an) {
   for (int j = 0; j < an.surface_length; ++j) {

@@ -332,7 +332,6 @@ uint32_t AddStep(LazyDfa& d, uint32_t state, int c) {
 
 void ResetDfa(LazyDfa& d, const Automaton* t) {
   d.automaton = t;
-  d.classes = uint32_t(std::max(t->byte_class_count, 1));
   std::memcpy(d.byte_class, t->byte_class, sizeof d.byte_class);
   d.flushes = 0;
   d.broken = false;

@@ -100,7 +100,6 @@ struct LazyDfa {
   const Automaton* automaton = nullptr;
   size_t budget_bytes = kDfaCacheBytes;
   uint8_t byte_class[256] = {};  // the automaton's, kept here for the step
-  uint32_t classes = 0;          // byte classes
   std::vector<WalkState> states;
   // Pairs (automaton state << 1 | output not empty), state after state,
   // and how many times the list holds each.
