@@ -84,6 +84,7 @@ class _Messages:
     output_failed = prefix + "cannot write {path}: {reason}"
     output_is_input = prefix + "the output {path} is the input"
     task_failed = prefix + "a task failed: {reason}"
+    os_error = prefix + "{reason}"
     in_file = "{path}: {message}"
     progress = "\r{done:6.1%} of {total:,} bytes, {ranges} ranges, {seconds:.0f} s"
     progress_files = "\r{done}/{total} files, {seconds:.0f} s"
@@ -569,7 +570,8 @@ def annotate_file(client: Any, input_path: str, output_path: str,
             while last + 1 < count and ends[last] <= current.stopped_at:
                 last += 1
             for skipped in range(covered + 2, last + 1):
-                drop(result(submitted.pop(skipped)))
+                # (its part, if written, goes with the parts directory)
+                submitted.pop(skipped).cancel()
             report.reruns += 1
             report.tasks += 1
             current = result(submit(known.offset, known.offset, ends[last],
@@ -795,6 +797,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         bar.end()
         print(error.message, file=sys.stderr)
         return error.status
+    except OSError as error:  # an output directory that cannot be made, say
+        bar.end()
+        print(_Messages.os_error.format(reason=error), file=sys.stderr)
+        return STATUS_FAILURE
     finally:
         if client is not None:
             client.close()
