@@ -69,8 +69,9 @@ void Prune(AttemptMemory& m) {
         const size_t first = part;
         for (size_t k = node.first_part;; ++k) {
           RememberedPart p = m.parts[k];
-          std::memmove(m.symbols.data() + symbol, PartSymbols(m, p),
-                       p.symbol_count * sizeof(int32_t));
+          // Moved down in place: std::copy goes from the first element on.
+          std::copy(PartSymbols(m, p), PartSymbols(m, p) + p.symbol_count,
+                    m.symbols.begin() + std::ptrdiff_t(symbol));
           p.first_symbol = uint32_t(symbol);
           symbol += p.symbol_count;
           m.parts[part++] = p;
