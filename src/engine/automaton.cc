@@ -26,6 +26,7 @@
 #include "engine/automaton.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,24 @@
 #include "engine/messages.h"
 
 namespace etiquem {
+
+void* AllocateRecords(size_t bytes) {
+  if (bytes < kHugeRecordBytes) return ::operator new(bytes);
+  const size_t rounded = (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  void* records = ::operator new(rounded, std::align_val_t(kHugePageBytes));
+#ifdef MADV_HUGEPAGE
+  madvise(records, rounded, MADV_HUGEPAGE);
+#endif
+  return records;
+}
+
+void FreeRecords(void* records, size_t bytes) {
+  if (bytes < kHugeRecordBytes) {
+    ::operator delete(records);
+    return;
+  }
+  ::operator delete(records, std::align_val_t(kHugePageBytes));
+}
 
 namespace {
 
