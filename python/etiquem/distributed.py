@@ -50,7 +50,8 @@ import sys
 import tempfile
 import threading
 import time
-from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
+from typing import (Any, Callable, Dict, Iterator, List, Optional, Sequence,
+                    Tuple, Union)
 
 import etiquem
 from etiquem import CleanCut, Dictionary, RangeResult
@@ -608,6 +609,39 @@ def _files_of(root: str) -> Iterator[Tuple[str, int]]:
     return iter(sorted(found))
 
 
+def _annotate_large_file(client: Any, input_root: str, output_root: str,
+                         relative: str, dictionary_path: str, options: Options,
+                         unknown: Optional[_Output], range_bytes: int,
+                         ship_dictionary: bool, report: RunReport) -> None:
+    """One file of a directory, in ranges as annotate_file does; its unknown
+    words are appended to `unknown` in their place."""
+    target = os.path.join(output_root, relative)
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    words = _Output(target + ".unknown") if unknown is not None else None
+    try:
+        if words is not None:
+            words.file.close()
+        one = annotate_file(client, os.path.join(input_root, relative), target,
+                            dictionary_path, options,
+                            words.temporary if words is not None else None,
+                            range_bytes=range_bytes,
+                            ship_dictionary=ship_dictionary)
+    except RunError as error:
+        if words is not None:
+            _remove(words.temporary)
+        raise RunError(_Messages.in_file.format(path=relative,
+                                                message=str(error)),
+                       error.status) from None
+    report.tasks += one.tasks
+    report.output_bytes += one.output_bytes
+    report.bytes_to_workers += one.bytes_to_workers
+    report.bytes_from_workers += one.bytes_from_workers
+    if words is not None:
+        with open(words.temporary, "rb") as source:
+            shutil.copyfileobj(source, unknown.file, 1 << 22)
+        _remove(words.temporary)
+
+
 def annotate_directory(client: Any, input_root: str, output_root: str,
                        dictionary_path: str, options: Options = Options(),
                        unknown_path: Optional[str] = None,
@@ -629,46 +663,60 @@ def annotate_directory(client: Any, input_root: str, output_root: str,
     total = sum(size for _, size in files)
     workers = max(1, sum(w.get("nthreads", 1) for w in _workers(client).values()))
     target = max(1, min(group_bytes, total // (4 * workers) or 1))
-    groups: List[List[str]] = [[]]
+    # In the order of the paths: groups of small files, one task each, and
+    # each file larger than `group_bytes` alone, annotated in ranges like a
+    # single file, so that no task holds more than about `group_bytes` of
+    # output.
+    items: List[Union[List[str], str]] = []
     held = 0
     for relative, size in files:
-        if groups[-1] and held + size > target:
-            groups.append([])
+        if size > group_bytes:
+            items.append(relative)
+            continue
+        if not items or isinstance(items[-1], str) or (
+                items[-1] and held + size > target):
+            items.append([])
             held = 0
-        groups[-1].append(relative)
+        items[-1].append(relative)
         held += size
-    groups = [g for g in groups if g]
+    groups = [item for item in items if isinstance(item, list)]
     report = RunReport(input_bytes=total, tasks=len(groups), files=len(files),
                        bytes_to_workers=dictionaries.shipped_bytes)
     os.makedirs(output_root, exist_ok=True)
     unknown = _Output(unknown_path, append_to=True) if unknown_path else None
-    futures = []
+    futures = {}
     try:
         for group in groups:
             arguments = (os.path.abspath(input_root), os.path.abspath(output_root),
                          group, options, dictionaries.ref, dictionaries.data)
             report.bytes_to_workers += _pickled_size(arguments[:5])
-            futures.append(client.submit(annotate_files_task, *arguments,
-                                         pure=False))
+            futures[id(group)] = client.submit(annotate_files_task, *arguments,
+                                               pure=False)
         done = 0
-        for future in futures:
-            summaries: List[FileSummary] = _outcome(future)
-            report.bytes_from_workers += _pickled_size(summaries)
-            for summary in summaries:
-                if summary.error is not None:
-                    raise RunError(_Messages.in_file.format(
-                        path=summary.relative_path, message=summary.error[1]),
-                        summary.error[0])
-                if unknown is not None:
-                    unknown.file.write(summary.unknown_words)
-                report.output_bytes += summary.output_size
-            done += len(summaries)
+        for item in items:
+            if isinstance(item, str):
+                _annotate_large_file(client, input_root, output_root, item,
+                                     dictionary_path, options, unknown,
+                                     group_bytes, ship_dictionary, report)
+                done += 1
+            else:
+                summaries: List[FileSummary] = _outcome(futures[id(item)])
+                report.bytes_from_workers += _pickled_size(summaries)
+                for summary in summaries:
+                    if summary.error is not None:
+                        raise RunError(_Messages.in_file.format(
+                            path=summary.relative_path,
+                            message=summary.error[1]), summary.error[0])
+                    if unknown is not None:
+                        unknown.file.write(summary.unknown_words)
+                    report.output_bytes += summary.output_size
+                done += len(summaries)
             if progress is not None:
                 progress(done, len(files))
         if unknown is not None:
             unknown.commit()
     except BaseException:
-        for future in futures:
+        for future in futures.values():
             future.cancel()
         if unknown is not None:
             unknown.discard()

@@ -249,9 +249,10 @@ def test_failures_leave_no_output(tmp_path):
 
 
 def test_directory_of_small_files(client, tmp_path):
-    """200 files in nested directories, of 0 bytes to a few kilobytes, give
-    what the program gives for each; the unknown words of all of them come
-    in the order of their paths."""
+    """200 files in nested directories, of 0 bytes to a few kilobytes, and
+    two of 200 KB (each analysed in ranges, since it is larger than a group),
+    give what the program gives for each; the unknown words of all of them
+    come in the order of their paths."""
     dictionary = lexicon("default")
     text = corpus_slice("ca-sb.txt", 1 << 20)
     root = tmp_path / "corpus"
@@ -264,12 +265,16 @@ def test_directory_of_small_files(client, tmp_path):
         (root / relative).write_bytes(text[at:at + size])
         files.append(relative)
         at += size
+    for relative in (os.path.join("part3", "large.txt"), "zlarge.txt"):
+        (root / relative).write_bytes(text[at:at + 200_000])
+        files.append(relative)
+        at += 200_000
     out = tmp_path / "annotated"
     unknown = tmp_path / "unknown.txt"
     report = runner.annotate_directory(client, str(root), str(out), dictionary,
                                        runner.Options(mark_unknown=True),
-                                       str(unknown))
-    assert report.files == 200 and report.tasks > 1
+                                       str(unknown), group_bytes=64 << 10)
+    assert report.files == 202 and report.tasks > 8
     expected_unknown = tmp_path / "expected-unknown.txt"
     for relative in sorted(files):
         data = (root / relative).read_bytes()
