@@ -646,7 +646,7 @@ estat 0
 std::vector<MoveGroup> Groups(const std::vector<int16_t>& input_symbols) {
   std::vector<MoveGroup> g;
   for (int16_t input_symbol : input_symbols)
-    g.push_back(MoveGroup{input_symbol, nullptr, 0});
+    g.push_back(MoveGroup{.moves = nullptr, .move_count = 0, .input_symbol = input_symbol});
   return g;
 }
 

@@ -5,10 +5,16 @@
 
 #include "cli/json_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
+
+#include "cli/json_pipeline.h"
+#include "process.h"
 
 namespace etiquem {
 namespace {
@@ -94,6 +100,64 @@ TEST(JsonWriter, FragmentCache) {
   none.max_bytes = 0;
   KeepFragment(none, "casa", "x");
   EXPECT_EQ(FindFragment(none, "casa", &value), nullptr);
+}
+
+// The JSON lines of `corpus_path` with dictionary
+// `d`, written by the writer thread (`pipeline`) or by the sink in turn, to
+// `output_path`; returns how the analysis ended.
+Step JsonOf(const Dictionary& d, const std::string& corpus_path,
+            const char* output_path, bool pipeline, OutputFiles* files) {
+  const int in = open(corpus_path.c_str(), O_RDONLY);
+  EXPECT_GE(in, 0);
+  files->standard_output.fd = open(output_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  EXPECT_GE(files->standard_output.fd, 0);
+  Options options;
+  options.events = true;
+  JsonWriter json;
+  json.dictionary = &d;
+  json.files = files;
+  Error error;
+  Step step;
+  if (pipeline) {
+    JsonPipeline p(&json);
+    step = AnalyseDescriptor(d, options, in, JsonPipeline::Sink, &p, &error);
+    p.Finish();
+  } else {
+    step = AnalyseDescriptor(d, options, in, WriteJsonBatch, &json, &error);
+  }
+  close(in);
+  close(files->standard_output.fd);
+  return step;
+}
+
+// The writer thread writes the same lines as the sink called in turn, over
+// many batches of a real corpus; and a failed write stops the analysis
+// rather than leaving it waiting on a writer that has gone.
+TEST(JsonPipeline, WritesWhatTheSinkWritesAndStopsOnAFailedWrite) {
+  const std::string shared = ETIQUEM_SHARED;
+  const std::string corpus = shared + "/corpus/ca-sb.txt";
+  if (access(corpus.c_str(), R_OK) != 0) GTEST_SKIP() << corpus << " is absent";
+  Error error;
+  const auto d = Dictionary::Load(shared + "/lexicon/ca.bin", &error);
+  ASSERT_NE(d, nullptr) << error.message;
+  const std::string one = testing::TempDir() + "json_one_thread";
+  const std::string two = testing::TempDir() + "json_two_threads";
+  OutputFiles files_one, files_two;
+  EXPECT_EQ(JsonOf(*d, corpus, one.c_str(), false, &files_one).reached,
+            Reached::kEnd);
+  EXPECT_EQ(JsonOf(*d, corpus, two.c_str(), true, &files_two).reached,
+            Reached::kEnd);
+  const std::string lines = test_support::ReadFile(one);
+  EXPECT_GT(lines.size(), size_t(8) << 20);  // many batches
+  EXPECT_TRUE(lines == test_support::ReadFile(two));
+  std::remove(one.c_str());
+  std::remove(two.c_str());
+
+  OutputFiles full;
+  EXPECT_EQ(JsonOf(*d, corpus, "/dev/full", true, &full).reached,
+            Reached::kStopped);
+  EXPECT_TRUE(full.standard_output.failed);
+  EXPECT_FALSE(full.first_failure.empty());
 }
 
 }  // namespace

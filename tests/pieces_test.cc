@@ -123,6 +123,12 @@ TEST(Pieces, Utf8PieceStarts) {
   for (uint64_t at = 0; at <= text.size(); ++at) {
     EXPECT_EQ(PieceStart(fd, 3, text.size(), at, 1, true), expected[at]) << at;
     EXPECT_EQ(PieceStart(fd, 3, text.size(), at, 1, false), at);
+    // The same from the input's bytes, as a distributed run finds them.
+    Input bytes;
+    bytes.bytes = text;
+    Options utf8;
+    utf8.utf8 = true;
+    EXPECT_EQ(RangeStart(bytes, text.size(), at, utf8), expected[at]) << at;
   }
   close(fd);
 }
@@ -192,17 +198,8 @@ Outputs JoinRanges(const Dictionary& dictionary, const Options& options,
     const uint64_t begin = (i + 1) * range;
     const uint64_t end = std::min<uint64_t>(begin + range, text.size());
     RangeResult next = analyse(begin, end);
-    const CleanCut* meet = nullptr;
-    const CleanCut* at = nullptr;
-    for (const CleanCut& t : current.tail_cuts) {
-      for (const CleanCut& h : next.head_cuts)
-        if (h.offset == t.offset) at = &h;
-      if (at != nullptr) {
-        meet = &t;
-        break;
-      }
-    }
-    if (meet == nullptr) {
+    const RangeJoin join = FindJoin(current.tail_cuts, next.head_cuts);
+    if (!join.found) {
       // Analyse both ranges again from where `current` is known true.
       ++*reruns;
       current = analyse(true_from, end);
@@ -210,11 +207,11 @@ Outputs JoinRanges(const Dictionary& dictionary, const Options& options,
       continue;
     }
     joined.text += current.output.substr(
-        from.output_bytes, meet->output_bytes - from.output_bytes);
+        from.output_bytes, join.earlier.output_bytes - from.output_bytes);
     joined.unknown_output += current.unknown_words.substr(
-        from.unknown_bytes, meet->unknown_bytes - from.unknown_bytes);
-    from = *at;
-    true_from = at->offset;
+        from.unknown_bytes, join.earlier.unknown_bytes - from.unknown_bytes);
+    from = join.later;
+    true_from = join.later.offset;
     current = std::move(next);
   }
 }
@@ -246,6 +243,22 @@ TEST(Ranges, JoinedRangesWriteWhatOneRunWrites) {
     ASSERT_EQ(whole.error.message, joined.error.message);
   }
   EXPECT_GT(reruns, 0) << "no range had to be analysed again";
+}
+
+// The join is the first offset both lists hold, whatever else they hold.
+TEST(Ranges, FindJoinTakesTheFirstCommonCut) {
+  const std::vector<CleanCut> tail = {{10, 100, 1}, {14, 140, 2}, {20, 200, 3}};
+  const std::vector<CleanCut> head = {{8, 0, 0}, {14, 40, 4}, {20, 90, 5}};
+  const RangeJoin join = FindJoin(tail, head);
+  ASSERT_TRUE(join.found);
+  EXPECT_EQ(join.earlier.offset, 14u);
+  EXPECT_EQ(join.earlier.output_bytes, 140u);
+  EXPECT_EQ(join.later.output_bytes, 40u);
+  EXPECT_EQ(join.later.unknown_bytes, 4u);
+  EXPECT_FALSE(FindJoin({}, head).found);
+  EXPECT_FALSE(FindJoin(tail, {}).found);
+  EXPECT_FALSE(FindJoin(std::span(tail).first(1), head).found);
+  EXPECT_FALSE(FindJoin(std::span(tail).subspan(1), std::span(head).first(1)).found);
 }
 
 // --- Whole runs: a file read in pieces against the same bytes piped ---

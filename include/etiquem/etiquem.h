@@ -241,11 +241,40 @@ struct RangeResult {
 };
 
 // Analyses one range of `input`, whose bytes start at input offset
-// `request.begin` (a descriptor with Input::file_offset, or bytes). The
-// join of two results is the concern of the caller; the threads of
-// AnalyseDescriptor do the same with cuts handed over as they are noted.
+// `request.begin` (a descriptor with Input::file_offset, or bytes). Two
+// consecutive results join where FindJoin says; the threads of
+// AnalyseDescriptor join their runs the same way, with the cuts handed over
+// as they are noted.
 RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
                          const Input& input, const RangeRequest& request);
+
+// Where the analysis of one range, standing at the true state, hands over
+// to the analysis of the next: the first clean cut, in input order, that
+// the earlier one noted past its end (`earlier`, in its outputs) and the
+// later one noted near its start (`later`, in its outputs). The joined
+// output is the earlier's up to earlier.output_bytes, then the later's from
+// later.output_bytes (the same for the unknown words).
+struct RangeJoin {
+  bool found = false;  // no common cut: the later range must be analysed
+                       // again from a point known true
+  CleanCut earlier;
+  CleanCut later;
+};
+
+// The join of an earlier analysis's `tail_cuts` and a later one's
+// `head_cuts`, both in increasing input order.
+RangeJoin FindJoin(std::span<const CleanCut> tail_cuts,
+                   std::span<const CleanCut> head_cuts);
+
+// Where a range whose nominal start is input offset `at` starts: `at`
+// itself, or with Options::utf8 the first character start at or after it
+// (so that the range's analysis reads the characters the whole input's
+// does). `input` is a descriptor read from Input::file_offset (input offset
+// 0), or the input's bytes; `input_size` counts its bytes. A descriptor
+// that cannot be read leaves `at` (any start gives the same bytes out, only
+// later).
+uint64_t RangeStart(const Input& input, uint64_t input_size, uint64_t at,
+                    const Options& options);
 
 // Analyses everything readable from descriptor `fd` and hands it to `sink`.
 // A regular file with room for it is analysed in pieces on several threads

@@ -1,7 +1,8 @@
 import os
-from typing import Iterable, Iterator, NamedTuple, Optional, Tuple, Union
+from typing import Iterable, Iterator, List, NamedTuple, Optional, Tuple, Union
 
 Text = Union[str, bytes]
+Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview]
 
 SAMPLE_DICTIONARY: str
 
@@ -40,9 +41,35 @@ class Token(Tuple[str, int, int, Text, Text, Tuple[Reading, ...]]):
     @property
     def readings(self) -> Tuple[Reading, ...]: ...
 
+class CleanCut(NamedTuple):
+    """A clean cut: its input offset and the bytes written before it."""
+    offset: int
+    output_bytes: int
+    unknown_bytes: int
+
+class RangeResult(NamedTuple):
+    """What Dictionary.analyse_range wrote and noted."""
+    output: bytes
+    unknown_words: bytes
+    head_cuts: List[CleanCut]
+    tail_cuts: List[CleanCut]
+    stopped_at: int
+    input_ended: bool
+    error: Optional[Error]
+
+def find_join(tail_cuts: Iterable[CleanCut],
+              head_cuts: Iterable[CleanCut]) -> Optional[Tuple[CleanCut, CleanCut]]: ...
+def range_start(source: Source, size: int, at: int, utf8: bool = ...) -> int: ...
+
 class Dictionary:
     path: str
-    def __init__(self, path: Optional[Union[str, os.PathLike[str]]] = ...) -> None: ...
+    def __init__(self, path: Optional[Union[str, os.PathLike[str]]] = ...,
+                 data: Optional[bytes] = ...) -> None: ...
+    def analyse_range(self, source: Source, begin: int, window_end: int,
+                      end: int, follow_end: int, *, surface: bool = ...,
+                      mark_unknown: bool = ..., apostrophe_blank: bool = ...,
+                      unknown_words: bool = ...,
+                      utf8: bool = ...) -> RangeResult: ...
     def annotate(self, text: Text, surface: bool = ..., mark_unknown: bool = ...,
                  apostrophe_blank: bool = ...) -> Text: ...
     def analyse(self, text: Text) -> list[Token]: ...

@@ -20,6 +20,11 @@
 // - The streaming form feeds the caller's chunks through a pipe to an
 //   analysis on a worker thread, which reads them as the program reads a
 //   pipe: the result is exactly that of the whole text at once.
+// - Ranges (AnalyseRange, FindJoin, RangeStart) are the engine's piece
+//   mechanics, bare: bytes out, clean cuts as (offset, output_bytes,
+//   unknown_bytes) tuples, and a failure as a value, for a caller that
+//   analyses pieces of one input on other processes or machines
+//   (etiquem.distributed) and joins them.
 
 #include <fcntl.h>
 #include <pybind11/pybind11.h>
@@ -117,6 +122,30 @@ struct Ref {
   throw py::error_already_set();
 }
 
+// The text of a call, as bytes for the engine.
+struct TextInput {
+  bool is_str = false;
+  bool ascii = false;        // a str of ASCII characters only
+  std::string_view bytes;    // UTF-8 (str) or the buffer's bytes
+  py::buffer_info buffer;    // keeps a buffer's view alive
+};
+
+// The bytes of a one-dimensional buffer of bytes (`what` names it in the
+// error raised for anything else).
+TextInput GetBytes(const py::handle& object, const char* what) {
+  if (!PyObject_CheckBuffer(object.ptr()))
+    throw py::type_error(std::string(what) + " must be bytes, not " +
+                         Py_TYPE(object.ptr())->tp_name);
+  TextInput in;
+  in.buffer = py::reinterpret_borrow<py::buffer>(object).request();
+  if (in.buffer.ndim != 1 || in.buffer.itemsize != 1)
+    throw py::type_error(std::string(what) +
+                         " must be a one-dimensional buffer of bytes");
+  in.bytes = std::string_view(static_cast<const char*>(in.buffer.ptr),
+                              size_t(in.buffer.size));
+  return in;
+}
+
 // ---- The dictionary ----
 
 struct PyDictionary {
@@ -126,11 +155,17 @@ struct PyDictionary {
   // the GIL held.
   std::vector<Ref> tag_names;
 
-  explicit PyDictionary(const std::string& file) : path(file) {
+  // Loads the automaton file `file`; or, when `data` is not None, the
+  // bytes of one, which `file` then names in messages.
+  PyDictionary(const std::string& file, const py::object& data) : path(file) {
     Error error;
-    {
+    if (data.is_none()) {
       py::gil_scoped_release release;
       dictionary = Dictionary::Load(file, &error);
+    } else {
+      TextInput in = GetBytes(data, "data");
+      py::gil_scoped_release release;
+      dictionary = Dictionary::FromBytes(file, in.bytes, &error);
     }
     if (!dictionary) RaiseError(error);
   }
@@ -150,14 +185,6 @@ struct PyDictionary {
   }
 };
 
-// The text of a call, as bytes for the engine.
-struct TextInput {
-  bool is_str = false;
-  bool ascii = false;        // a str of ASCII characters only
-  std::string_view bytes;    // UTF-8 (str) or the buffer's bytes
-  py::buffer_info buffer;    // keeps a buffer's view alive
-};
-
 TextInput GetInput(const py::handle& text) {
   TextInput in;
   if (PyUnicode_Check(text.ptr())) {
@@ -172,12 +199,7 @@ TextInput GetInput(const py::handle& text) {
   if (!PyObject_CheckBuffer(text.ptr()))
     throw py::type_error("text must be str or bytes, not " +
                          std::string(Py_TYPE(text.ptr())->tp_name));
-  in.buffer = py::reinterpret_borrow<py::buffer>(text).request();
-  if (in.buffer.ndim != 1 || in.buffer.itemsize != 1)
-    throw py::type_error("text must be a one-dimensional buffer of bytes");
-  in.bytes = std::string_view(static_cast<const char*>(in.buffer.ptr),
-                              size_t(in.buffer.size));
-  return in;
+  return GetBytes(text, "text");
 }
 
 // ---- Batches into tokens ----
@@ -672,6 +694,129 @@ struct PyStream {
   uint64_t base = 0;  // input offset of buffer[0]
 };
 
+// ---- Ranges: one input analysed in pieces, joined by the caller ----
+
+// A clean cut as the tuple (offset, output_bytes, unknown_bytes).
+py::tuple CutTuple(const CleanCut& cut) {
+  return py::make_tuple(cut.offset, cut.output_bytes, cut.unknown_bytes);
+}
+
+py::list CutList(const std::vector<CleanCut>& cuts) {
+  py::list list(cuts.size());
+  for (size_t i = 0; i < cuts.size(); ++i)
+    PyList_SET_ITEM(list.ptr(), Py_ssize_t(i), CutTuple(cuts[i]).release().ptr());
+  return list;
+}
+
+std::vector<CleanCut> CutVector(const py::iterable& cuts) {
+  std::vector<CleanCut> vector;
+  for (const py::handle& item : cuts) {
+    const py::tuple cut = py::reinterpret_borrow<py::object>(item).cast<py::tuple>();
+    if (cut.size() != 3)
+      throw py::value_error("a clean cut is (offset, output_bytes, unknown_bytes)");
+    vector.push_back(CleanCut{cut[0].cast<uint64_t>(), cut[1].cast<uint64_t>(),
+                              cut[2].cast<uint64_t>()});
+  }
+  return vector;
+}
+
+// Closes a descriptor when it goes.
+struct OpenFile {
+  int fd = -1;
+  ~OpenFile() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// Opens `source` for reading when it is a path (str or os.PathLike), else
+// takes it as bytes; raises OSError for a file that cannot be opened.
+void OpenSource(const py::object& source, OpenFile& file, TextInput& bytes) {
+  if (PyUnicode_Check(source.ptr()) || py::hasattr(source, "__fspath__")) {
+    const std::string path = py::module_::import("os").attr("fsdecode")(source)
+                                 .cast<std::string>();
+    file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0) {
+      PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+      throw py::error_already_set();
+    }
+    return;
+  }
+  bytes = GetBytes(source, "source");
+}
+
+Options RangeOptions(bool surface, bool mark_unknown, bool apostrophe_blank,
+                     bool unknown_words, bool utf8) {
+  Options options = MakeOptions(utf8, surface, mark_unknown, apostrophe_blank,
+                                false);
+  options.unknown_words = unknown_words;
+  return options;
+}
+
+// AnalyseRange on a file (read from `begin` on) or on bytes (the input's
+// bytes from `begin` on). Returns (output, unknown_words, head_cuts,
+// tail_cuts, stopped_at, input_ended, error), error being None or
+// (status, message): a failure is a value here, since a range that does not
+// start at the true state may fail where the whole input does not.
+py::tuple AnalyseRangeOf(PyDictionary& d, const py::object& source,
+                         uint64_t begin, uint64_t window_end, uint64_t end,
+                         uint64_t follow_end, bool surface, bool mark_unknown,
+                         bool apostrophe_blank, bool unknown_words, bool utf8) {
+  OpenFile file;
+  TextInput bytes;
+  OpenSource(source, file, bytes);
+  Input input;
+  input.fd = file.fd;
+  input.file_offset = file.fd >= 0 ? int64_t(begin) : -1;
+  input.bytes = bytes.bytes;
+  RangeRequest request{begin, window_end, end, follow_end};
+  const Options options = RangeOptions(surface, mark_unknown, apostrophe_blank,
+                                       unknown_words, utf8);
+  RangeResult result;
+  {
+    py::gil_scoped_release release;
+    result = AnalyseRange(*d.dictionary, options, input, request);
+  }
+  py::object error = py::none();
+  if (result.error.failed()) {
+    std::string_view message = result.error.message;
+    if (!message.empty() && message.back() == '\n') message.remove_suffix(1);
+    error = py::make_tuple(
+        result.error.status,
+        py::reinterpret_steal<py::object>(PyUnicode_DecodeLatin1(
+            message.data(), Py_ssize_t(message.size()), nullptr)));
+  }
+  py::bytes output(result.output);
+  std::string().swap(result.output);
+  return py::make_tuple(output, py::bytes(result.unknown_words),
+                        CutList(result.head_cuts), CutList(result.tail_cuts),
+                        result.stopped_at, result.input_ended, error);
+}
+
+// FindJoin on lists of cut tuples: None, or (earlier, later).
+py::object FindJoinOf(const py::iterable& tail_cuts,
+                      const py::iterable& head_cuts) {
+  const std::vector<CleanCut> tail = CutVector(tail_cuts);
+  const std::vector<CleanCut> head = CutVector(head_cuts);
+  const RangeJoin join = FindJoin(tail, head);
+  if (!join.found) return py::none();
+  return py::make_tuple(CutTuple(join.earlier), CutTuple(join.later));
+}
+
+// RangeStart on a file or the input's bytes.
+uint64_t RangeStartOf(const py::object& source, uint64_t size, uint64_t at,
+                      bool utf8) {
+  OpenFile file;
+  TextInput bytes;
+  OpenSource(source, file, bytes);
+  Input input;
+  input.fd = file.fd;
+  input.file_offset = 0;
+  input.bytes = bytes.bytes;
+  Options options;
+  options.utf8 = utf8;
+  return RangeStart(input, size, at, options);
+}
+
 }  // namespace
 }  // namespace etiquem::python
 
@@ -703,13 +848,23 @@ PYBIND11_MODULE(_etiquem, m) {
   empty_str = PyUnicode_FromString("");
 
   py::class_<PyDictionary>(m, "_Dictionary")
-      .def(py::init<const std::string&>(), py::arg("path"))
+      .def(py::init<const std::string&, const py::object&>(), py::arg("path"),
+           py::arg("data") = py::none())
       .def_readonly("path", &PyDictionary::path,
                     "The automaton file it was loaded from.")
       .def("annotate", &Annotate, py::arg("text"), py::kw_only(),
            py::arg("surface") = false, py::arg("mark_unknown") = false,
            py::arg("apostrophe_blank") = false)
-      .def("analyse", &Analyse, py::arg("text"));
+      .def("analyse", &Analyse, py::arg("text"))
+      .def("_analyse_range", &AnalyseRangeOf, py::arg("source"),
+           py::arg("begin"), py::arg("window_end"), py::arg("end"),
+           py::arg("follow_end"), py::kw_only(), py::arg("surface") = false,
+           py::arg("mark_unknown") = false, py::arg("apostrophe_blank") = false,
+           py::arg("unknown_words") = false, py::arg("utf8") = false);
+
+  m.def("_find_join", &FindJoinOf, py::arg("tail_cuts"), py::arg("head_cuts"));
+  m.def("_range_start", &RangeStartOf, py::arg("source"), py::arg("size"),
+        py::arg("at"), py::arg("utf8"));
 
   py::class_<PyStream>(m, "_Stream")
       .def(py::init<py::object, bool>(), py::arg("dictionary"),

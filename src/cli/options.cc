@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/json_pipeline.h"
 #include "cli/json_writer.h"
 #include "cli/output_files.h"
 #include "cli/same_file.h"
@@ -275,11 +276,16 @@ int RunProgram(int argc, char** argv) {
   json.utf8 = options.utf8;
   json.files = &files;
   InputReport report;
-  const Step step =
-      o.json == 1 ? AnalyseDescriptor(*dictionary, options, input_fd,
-                                      WriteJsonBatch, &json, &error, 0, &report)
-                  : AnalyseDescriptor(*dictionary, options, input_fd,
-                                      WriteBatch, &files, &error, 0, &report);
+  Step step;
+  if (o.json == 1) {
+    JsonPipeline pipeline(&json);
+    step = AnalyseDescriptor(*dictionary, options, input_fd,
+                             JsonPipeline::Sink, &pipeline, &error, 0, &report);
+    pipeline.Finish();  // a failed write is in `files`, as without --json
+  } else {
+    step = AnalyseDescriptor(*dictionary, options, input_fd, WriteBatch, &files,
+                             &error, 0, &report);
+  }
   // What was analysed before a failure has been handed to the outputs.
   if (step.reached == Reached::kError) ExitWith(error.status, error.message);
   if (step.reached == Reached::kEnd && report.invalid_utf8 > 0)

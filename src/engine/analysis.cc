@@ -3,6 +3,7 @@
 #include "engine/analysis.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 #include <span>
@@ -164,14 +165,23 @@ void AfterAttempt(Analyser& an, RingIndex last) {
 // written with a closer the input lacks).
 void AppendSurface(const Analyser& an, RingIndex last, std::string& surfaces) {
   const Reader& reader = an.reader;
+  // Characters are gathered here and appended together: one append per
+  // stretch rather than one per character (a tenth of the cost of events).
+  char characters[kMaxAttemptCharacters * 4];
+  size_t count = 0;
   for (RingIndex i = an.start_index;; i = RingAdd(i, 1)) {
     const RingEntry& entry = reader.ring[i];
     if (entry.kind == kCharacter) {
-      if (an.options.utf8)  // the character's own bytes
-        surfaces.append(reinterpret_cast<const char*>(entry.raw), entry.length);
-      else
-        surfaces.push_back(char(entry.byte));
+      assert(count + 4 <= sizeof characters);
+      if (an.options.utf8) {  // the character's own bytes
+        std::memcpy(characters + count, entry.raw, 4);
+        count += entry.length;
+      } else {
+        characters[count++] = char(entry.byte);
+      }
     } else if (entry.kind == kSuperblankMarker) {
+      surfaces.append(characters, count);
+      count = 0;
       for (const PendingSuperblank& superblank : reader.pending_superblanks) {
         if (superblank.input_number != entry.input_number) continue;
         const uint64_t size = superblank.input_end - (entry.input_number - 1);
@@ -180,6 +190,7 @@ void AppendSurface(const Analyser& an, RingIndex last, std::string& surfaces) {
     }
     if (i == last) break;
   }
+  surfaces.append(characters, count);
 }
 
 // Describes the stretch ending at entry `last`, written to `an.output.text`

@@ -7,7 +7,11 @@
 // the first byte that condemns it and a file that never ends (a device, a
 // pipe) costs no more than what has arrived. The model grows record by
 // record as its bytes come in, never ahead of them: a hostile count makes
-// nothing large by itself. Pointers into the model's flat vectors are set
+// nothing large by itself. When the size is known, room for the records the
+// remaining bytes could hold is reserved at once (address space, not
+// memory), so that the vectors are not copied and their pages not touched
+// twice as they grow: on a dictionary of a few megabytes the page faults
+// cost more than the parsing. Pointers into the model's flat vectors are set
 // once the last record is in, when the vectors no longer move.
 //
 // Counts are also checked against the size of the file when it is known
@@ -22,6 +26,7 @@
 #include "engine/automaton.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +40,24 @@
 
 namespace etiquem {
 
+void* AllocateRecords(size_t bytes) {
+  if (bytes < kHugeRecordBytes) return ::operator new(bytes);
+  const size_t rounded = (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  void* records = ::operator new(rounded, std::align_val_t(kHugePageBytes));
+#ifdef MADV_HUGEPAGE
+  madvise(records, rounded, MADV_HUGEPAGE);
+#endif
+  return records;
+}
+
+void FreeRecords(void* records, size_t bytes) {
+  if (bytes < kHugeRecordBytes) {
+    ::operator delete(records);
+    return;
+  }
+  ::operator delete(records, std::align_val_t(kHugePageBytes));
+}
+
 namespace {
 
 // Bytes read from a descriptor at a time.
@@ -42,6 +65,10 @@ constexpr size_t kChunkBytes = size_t(1) << 16;
 
 // `ParseState::known_size` when the size is not known before reading.
 constexpr uint64_t kUnknownSize = UINT64_MAX;
+
+// The most records of each kind reserved ahead (see ReserveRoom): 128 MiB of
+// address space for the groups of a file of 50 MB or more.
+constexpr uint64_t kMaxReservedRecords = uint64_t(1) << 23;
 
 // The bytes of the file as they arrive: a window onto the file, refilled
 // from a descriptor, or all the bytes at once when they are in memory.
@@ -64,6 +91,8 @@ struct ParseState {
   uint64_t claimed_end = 0;  // the furthest offset the counts read so far
                              // need the file to reach
   bool ended_early = false;  // a field read found the end of the file
+  uint32_t state_count = 0;  // the file's count of states, once read
+  bool target_out_of_range = false;  // a move read so far leads to no state
   const char* name = "";     // the file's name in messages
   std::string error;
   // Message for an allocation that fails now, named after the part of the
@@ -113,9 +142,10 @@ const uint8_t* Here(const ParseState& a) {
   return a.source.window + (a.pos - a.source.window_offset);
 }
 
-// Makes at least `n` (at most kChunkBytes) bytes from `pos` on readable at
-// Here(); false when the file ends (or a read fails) before.
-bool Have(ParseState& a, size_t n) {
+// Refills the window until at least `n` (at most kChunkBytes) bytes from
+// `pos` on are readable at Here(); false when the file ends (or a read
+// fails) before. Kept out of line: most fields are in the window already.
+[[gnu::noinline]] bool Refill(ParseState& a, size_t n) {
   ByteSource& s = a.source;
   while (Buffered(a) < n) {
     if (s.at_end) return false;
@@ -137,17 +167,26 @@ bool Have(ParseState& a, size_t n) {
   return true;
 }
 
+// Makes at least `n` (at most kChunkBytes) bytes from `pos` on readable at
+// Here(); false when the file ends (or a read fails) before.
+inline bool Have(ParseState& a, size_t n) {
+  return Buffered(a) >= n || Refill(a, n);
+}
+
+// A claim beyond the known size: the load ends at the file's end.
+[[gnu::noinline]] bool ClaimBeyondTheEnd(ParseState& a) {
+  FailAt(a, "termina antes de tiempo", a.known_size);
+  return false;
+}
+
 // The counts read so far need `n` more bytes after `pos`. With a known size,
 // a claim beyond it ends the load at once at the file's end; otherwise the
-// claim is remembered, to be judged if the stream ends.
-bool Claim(ParseState& a, uint64_t n) {
+// claim is remembered, to be judged if the stream ends. (kUnknownSize is
+// the largest offset, so no claim goes beyond it.)
+inline bool Claim(ParseState& a, uint64_t n) {
   const uint64_t end = a.pos + n;
   a.claimed_end = std::max(a.claimed_end, end);
-  if (a.known_size != kUnknownSize && end > a.known_size) {
-    FailAt(a, "termina antes de tiempo", a.known_size);
-    return false;
-  }
-  return true;
+  return end <= a.known_size || ClaimBeyondTheEnd(a);
 }
 
 // The file ended inside a run of bytes that a count announced.
@@ -166,28 +205,37 @@ bool EndedEarly(ParseState& a) {
   return false;
 }
 
+// The little-endian integers at `p`.
+inline int32_t LittleEndian32(const uint8_t* p) {
+  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                 uint32_t(p[3]) << 24);
+}
+
+inline int16_t LittleEndian16(const uint8_t* p) {
+  return int16_t(uint16_t(p[0] | p[1] << 8));
+}
+
 // Field reads: a field the file does not hold whole sets `ended_early` and
 // reads as 0 without moving `pos`, so that a later, shorter field may still
 // be read (the message then points after it).
-int32_t Int32(ParseState& a) {
+inline int32_t Int32(ParseState& a) {
   if (!Have(a, 4)) {
     a.ended_early = true;
     return 0;
   }
   const uint8_t* p = Here(a);
   a.pos += 4;
-  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                 uint32_t(p[3]) << 24);
+  return LittleEndian32(p);
 }
 
-int16_t Int16(ParseState& a) {
+inline int16_t Int16(ParseState& a) {
   if (!Have(a, 2)) {
     a.ended_early = true;
     return 0;
   }
   const uint8_t* p = Here(a);
   a.pos += 2;
-  return int16_t(uint16_t(p[0] | p[1] << 8));
+  return LittleEndian16(p);
 }
 
 // Reads a run of `n` bytes announced by a count, passing each stretch of it
@@ -273,9 +321,9 @@ bool SymbolKnown(const Automaton& t, int16_t output_symbol) {
 }
 
 // The moves of one group, `move_count` of them, appended to `t.moves` as
-// they arrive. Only a group that a live state can follow (`followable`)
-// needs every written symbol to be known; a fault is reported at the end of
-// the group.
+// they arrive, a window's worth at a time. Only a group that a live state
+// can follow (`followable`) needs every written symbol to be known; a fault
+// is reported at the end of the group.
 bool ReadMoves(ParseState& a, Automaton& t, int32_t state, int32_t move_count,
                bool followable) {
   const uint64_t group_end = a.pos + uint64_t(move_count) * 6;
@@ -283,26 +331,70 @@ bool ReadMoves(ParseState& a, Automaton& t, int32_t state, int32_t move_count,
   a.memory_message = kNoMemoryForMoves;
   for (int32_t left = move_count; left > 0;) {
     if (!Have(a, 6)) return EndedInRun(a);
-    const int32_t batch = int32_t(std::min<size_t>(size_t(left), Buffered(a) / 6));
+    const size_t batch = std::min<size_t>(size_t(left), Buffered(a) / 6);
+    assert(batch > 0);
     const uint8_t* p = Here(a);
-    for (int32_t i = 0; i < batch; ++i, p += 6) {
-      Move m;
-      m.output_symbol = int16_t(uint16_t(p[0] | p[1] << 8));
-      m.target = int32_t(uint32_t(p[2]) | uint32_t(p[3]) << 8 |
-                         uint32_t(p[4]) << 16 | uint32_t(p[5]) << 24);
-      if (followable && !SymbolKnown(t, m.output_symbol)) {
+    const size_t first = t.moves.size();
+    t.moves.resize(first + batch);
+    Move* out = t.moves.data() + first;
+    for (size_t i = 0; i < batch; ++i, p += 6) {
+      out[i].output_symbol = LittleEndian16(p);
+      out[i].target = LittleEndian32(p + 2);
+      a.target_out_of_range |= uint32_t(out[i].target) >= a.state_count;
+    }
+    if (followable) {
+      for (size_t i = 0; i < batch; ++i) {
+        if (SymbolKnown(t, out[i].output_symbol)) continue;
         FailAt(a,
-               "el s\xedmbolo " + std::to_string(m.output_symbol) +
+               "el s\xedmbolo " + std::to_string(out[i].output_symbol) +
                    " no est\xe1 definido (estado " + std::to_string(state) +
                    ")",
                group_end);
         return false;
       }
-      t.moves.push_back(m);
     }
     a.pos += uint64_t(batch) * 6;
-    left -= batch;
+    left -= int32_t(batch);
   }
+  return true;
+}
+
+// Whether group `g` of a list can be followed by a live state: only those
+// need every symbol they write to be known.
+bool Followable(bool epsilon, int32_t g, int16_t input_symbol) {
+  return epsilon ? g == 0 : (input_symbol >= 0 && input_symbol <= 255);
+}
+
+// Appends group `g` of a list and its moves to the model in one go when its
+// header and all its moves are in the window and it holds no fault: the path
+// of nearly every group. Otherwise changes nothing and returns false, and
+// the group is read field by field, which finds and reports its fault.
+bool ReadWholeGroup(ParseState& a, Automaton& t, bool epsilon, int32_t g) {
+  const size_t buffered = Buffered(a);
+  if (buffered < 6) return false;
+  const uint8_t* p = Here(a);
+  const int16_t input_symbol = LittleEndian16(p);
+  const int32_t move_count = LittleEndian32(p + 2);
+  if (move_count < 0 || uint64_t(move_count) * 6 > buffered - 6) return false;
+  const uint64_t end = a.pos + 6 + uint64_t(move_count) * 6;
+  if (end > a.known_size) return false;
+  const uint8_t* moves = p + 6;
+  if (Followable(epsilon, g, input_symbol))
+    for (int32_t i = 0; i < move_count; ++i)
+      if (!SymbolKnown(t, LittleEndian16(moves + 6 * i))) return false;
+  a.memory_message = kNoMemoryForGroups;
+  t.groups.push_back(MoveGroup{
+      .moves = nullptr, .move_count = move_count, .input_symbol = input_symbol});
+  t.group_keys.push_back(input_symbol);
+  if (!epsilon && IsMarker(input_symbol)) t.markers.push_back(input_symbol);
+  a.memory_message = kNoMemoryForMoves;
+  for (int32_t i = 0; i < move_count; ++i, moves += 6) {
+    const int32_t target = LittleEndian32(moves + 2);
+    a.target_out_of_range |= uint32_t(target) >= a.state_count;
+    t.moves.push_back(Move{.output_symbol = LittleEndian16(moves), .target = target});
+  }
+  a.claimed_end = std::max(a.claimed_end, end);
+  a.pos = end;
   return true;
 }
 
@@ -317,6 +409,7 @@ bool ReadList(ParseState& a, Automaton& t, bool epsilon, int32_t state,
   // Each group takes at least 6 bytes.
   if (!Claim(a, uint64_t(group_count) * 6)) return false;
   for (int32_t g = 0; g < group_count; ++g) {
+    if (ReadWholeGroup(a, t, epsilon, g)) continue;
     const int16_t input_symbol = Int16(a);
     const int32_t m = Int32(a);
     if (a.ended_early) return EndedEarly(a);
@@ -326,15 +419,36 @@ bool ReadList(ParseState& a, Automaton& t, bool epsilon, int32_t state,
       return false;
     }
     a.memory_message = kNoMemoryForGroups;
-    t.groups.push_back(MoveGroup{input_symbol, nullptr, m});
+    t.groups.push_back(
+        MoveGroup{.moves = nullptr, .move_count = m, .input_symbol = input_symbol});
     t.group_keys.push_back(input_symbol);
     if (!epsilon && IsMarker(input_symbol)) t.markers.push_back(input_symbol);
-    // Only groups that a live state can follow need writable symbols.
-    const bool followable =
-        epsilon ? g == 0 : (input_symbol >= 0 && input_symbol <= 255);
-    if (!ReadMoves(a, t, state, m, followable)) return false;
+    if (!ReadMoves(a, t, state, m, Followable(epsilon, g, input_symbol)))
+      return false;
   }
   return true;
+}
+
+// With the size known ahead, room is reserved at once for as many records
+// as the bytes after `pos` could hold (a state takes at least 10 bytes, a
+// group and a move 6), so that the vectors are never copied as they grow.
+// A reservation takes address space only: the memory is used as records are
+// written, so a hostile count still makes nothing large by itself. It is
+// capped at kMaxReservedRecords, beyond which the vectors grow as records
+// come, and one that fails is no error: the vectors then grow as well.
+void ReserveRoom(const ParseState& a, Automaton& t, int32_t state_count) {
+  if (a.known_size == kUnknownSize) return;
+  assert(a.pos + uint64_t(state_count) * 10 <= a.known_size);
+  const uint64_t rest = a.known_size - a.pos - uint64_t(state_count) * 10;
+  const size_t states = size_t(std::min<uint64_t>(uint64_t(state_count), kMaxReservedRecords));
+  const size_t groups = size_t(std::min<uint64_t>(rest / 6, kMaxReservedRecords));
+  try {
+    t.states.reserve(states);
+    t.groups.reserve(groups);
+    t.group_keys.reserve(groups + kMaxScannedGroups);
+    t.moves.reserve(groups);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 // The state records.
@@ -351,6 +465,8 @@ bool ReadStates(ParseState& a, Automaton& t) {
   }
   // Each state takes at least 10 bytes.
   if (!Claim(a, uint64_t(n) * 10)) return false;
+  ReserveRoom(a, t, n);
+  a.state_count = uint32_t(n);
   for (int32_t k = 0; k < n; ++k) {
     State node{};
     node.file_number = Int32(a);
@@ -400,7 +516,7 @@ bool NoEpsilonCycles(const Automaton& t, const char* name, std::string& error) {
   std::vector<uint8_t> color(n, 0);  // 0 unseen, 1 on the path, 2 done
   std::vector<std::pair<int32_t, int32_t>> stack;  // (state, next move)
   for (size_t root = 0; root < n; ++root) {
-    if (color[root] != 0) continue;
+    if (color[root] != 0 || t.states[root].epsilon_group_count == 0) continue;
     stack.push_back({int32_t(root), 0});
     color[root] = 1;
     while (!stack.empty()) {
@@ -517,9 +633,7 @@ bool Load(ParseState& a, Automaton& t, std::string& error) {
   TabulateAlphabet(t);
   for (const SymbolName& symbol : t.symbol_names)
     if (symbol.name == kWholeWordsSymbol) t.whole_words = true;
-  t.targets_valid = true;
-  for (const Move& m : t.moves)
-    if (m.target < 0 || m.target >= t.state_count) t.targets_valid = false;
+  t.targets_valid = !a.target_out_of_range;
   if (!TabulateGroups(t, error) || !NoEpsilonCycles(t, a.name, error)) {
     ResetAutomaton(t);
     return false;

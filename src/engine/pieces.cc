@@ -295,16 +295,16 @@ Continue JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analyser& an,
       }
       if (step.offset < next.cuts_limit) {
         if (!step.clean) return Continue::kSeek;
-        auto it = std::lower_bound(
-            next.cuts.begin(), next.cuts.end(), step.offset,
-            [](const CleanCut& a, uint64_t offset) { return a.offset < offset; });
-        if (it == next.cuts.end() || it->offset != step.offset)
-          return Continue::kSeek;
+        // The run's tail cuts are its clean boundaries, met one at a time.
+        const CleanCut tail{step.offset, TextWritten(an.output),
+                            UnknownWritten(an.output)};
+        const RangeJoin join = FindJoin({&tail, 1}, next.cuts);
+        if (!join.found) return Continue::kSeek;
         Piece& own = *w.own_piece;
         own.next = i;
-        own.cut = *it;
-        own.output_end = TextWritten(an.output);
-        own.unknown_end = UnknownWritten(an.output);
+        own.cut = join.later;
+        own.output_end = join.earlier.output_bytes;
+        own.unknown_end = join.earlier.unknown_bytes;
         w.joined = true;
         return Continue::kStop;
       }
@@ -558,19 +558,51 @@ int PieceThreads() { return std::min(Processors(), 4); }
 
 uint64_t PieceStart(int fd, int64_t origin, uint64_t size, uint64_t index,
                     uint64_t piece_bytes, bool utf8) {
-  const uint64_t at = index * piece_bytes;
-  if (!utf8 || at == 0 || at >= size) return at;
-  // The 3 bytes before it (those of the input) and the 3 from it.
+  Input input;
+  input.fd = fd;
+  input.file_offset = origin;
+  Options options;
+  options.utf8 = utf8;
+  return RangeStart(input, size, index * piece_bytes, options);
+}
+
+RangeJoin FindJoin(std::span<const CleanCut> tail_cuts,
+                   std::span<const CleanCut> head_cuts) {
+  auto next_head = head_cuts.begin();
+  for (const CleanCut& tail : tail_cuts) {
+    next_head = std::lower_bound(
+        next_head, head_cuts.end(), tail.offset,
+        [](const CleanCut& cut, uint64_t offset) { return cut.offset < offset; });
+    if (next_head == head_cuts.end()) break;
+    if (next_head->offset == tail.offset)
+      return RangeJoin{true, tail, *next_head};
+  }
+  return RangeJoin{};
+}
+
+uint64_t RangeStart(const Input& input, uint64_t input_size, uint64_t at,
+                    const Options& options) {
+  if (!options.utf8 || at == 0 || at >= input_size) return at;
+  // The 3 bytes before it and the 3 from it (those of the input).
   const uint64_t from = at >= 3 ? at - 3 : 0;
+  const size_t wanted = size_t(std::min(at + 3, input_size) - from);
   uint8_t bytes[6];
-  ssize_t r;
-  do {
-    r = pread(fd, bytes, size_t(at - from + 3), origin + int64_t(from));
-  } while (r < 0 && errno == EINTR);
+  size_t got = 0;
+  if (input.fd >= 0) {
+    ssize_t r;
+    do {
+      r = pread(input.fd, bytes, wanted,
+                std::max<int64_t>(input.file_offset, 0) + int64_t(from));
+    } while (r < 0 && errno == EINTR);
+    got = r < 0 ? 0 : size_t(r);
+  } else if (from < input.bytes.size()) {
+    got = std::min<size_t>(wanted, input.bytes.size() - size_t(from));
+    std::memcpy(bytes, input.bytes.data() + from, got);
+  }
   // Nothing to go by: any start gives the same bytes out, only later.
-  if (r <= ssize_t(at - from)) return at;
-  return std::min(from + CharacterStartFrom(bytes, size_t(r), size_t(at - from)),
-                  size);
+  if (got <= size_t(at - from)) return at;
+  return std::min<uint64_t>(from + CharacterStartFrom(bytes, got, size_t(at - from)),
+                            input_size);
 }
 
 bool CountInvalidUtf8InFile(int fd, int64_t origin, InvalidUtf8Count& invalid) {

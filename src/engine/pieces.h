@@ -81,7 +81,9 @@ struct PieceParameters {
 // Advances `analyser` to its first attempt boundary at or past
 // `window_end`, appending every clean cut before that to `cuts`. Returns
 // the step reached (a boundary at or past `window_end`, the end, or a
-// failure). The one piece mechanic the threads and other front ends share.
+// failure). With FindJoin (etiquem.h), which decides where two runs join,
+// the piece mechanics the threads and the other front ends (AnalyseRange,
+// and through it the Python package's distributed runner) share.
 Step NoteCleanCuts(Analyser& analyser, uint64_t window_end,
                    std::vector<CleanCut>& cuts);
 

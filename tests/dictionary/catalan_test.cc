@@ -286,29 +286,26 @@ std::string Written(const std::string& reading) {
   return s + "/";
 }
 
-// catalan_sentences.txt: a sentence a line, then its checks, each
-// "  SURFACE = READING ; READING" or "  SURFACE = <d>": the stretch of that
-// surface (the next one, left to right) must hold those readings in that
-// order, or be an unknown word. Every surface listed must be a stretch of
-// its own, so a word cut into pieces fails.
-TEST(CatalanDictionary, HandCheckedSentences) {
-  if (!HaveCatalan()) GTEST_SKIP() << "no Catalan dictionary (hunspell-ca absent)";
-  std::string text, what;
-  ASSERT_TRUE(ToLatin1(test_support::ReadFile(kSentences), Encoding::kUtf8, text, what))
-      << what;
-  std::vector<std::string> sentences;
-  std::vector<std::vector<std::pair<std::string, std::vector<std::string>>>> checks;
-  std::istringstream in(text);
+// catalan_sentences.txt (UTF-8): a sentence a line, then its checks, each
+// "  SURFACE = READING ; READING" or "  SURFACE = <d>".
+struct CheckedSentence {
+  std::string text;
+  std::vector<std::pair<std::string, std::vector<std::string>>> checks;
+};
+
+std::vector<CheckedSentence> ReadSentences(const std::string& file) {
+  std::vector<CheckedSentence> sentences;
+  std::istringstream in(file);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
     if (line[0] != ' ') {
-      sentences.push_back(line);
-      checks.emplace_back();
+      sentences.push_back({line, {}});
       continue;
     }
-    ASSERT_FALSE(sentences.empty());
+    EXPECT_FALSE(sentences.empty()) << line;
     const size_t eq = line.find(" = ");
-    ASSERT_NE(eq, std::string::npos) << line;
+    EXPECT_NE(eq, std::string::npos) << line;
+    if (sentences.empty() || eq == std::string::npos) continue;
     std::string surface = line.substr(line.find_first_not_of(' '));
     surface = surface.substr(0, surface.find(" = "));
     std::vector<std::string> readings;
@@ -318,21 +315,30 @@ TEST(CatalanDictionary, HandCheckedSentences) {
       x = x.substr(0, x.find_last_not_of(' ') + 1);
       readings.push_back(x);
     }
-    checks.back().push_back({surface, readings});
+    sentences.back().checks.push_back({surface, readings});
   }
-  ASSERT_GE(sentences.size(), 100u);
-  std::string input;
-  for (const std::string& s : sentences) input += s + "\n";
-  auto r = RunShell(kEtiquem + " -s -m -b " + ShellQuote(kDefaultBin), input);
-  ASSERT_EQ(r.status, 0) << r.errors;
-  std::istringstream out(r.output);
-  size_t failures = 0, checked = 0;
-  for (size_t i = 0; i < sentences.size(); ++i) {
+  return sentences;
+}
+
+// Checks `output`, etiquem's UTF-8 `-s -m` output for `sentences` (a line
+// each), against their checks: the stretch of each surface listed (the
+// next one, left to right) must hold those readings in that order, or be an
+// unknown word. Every surface listed must be a stretch of its own, so a
+// word cut into pieces fails. Returns the number of failed checks.
+size_t FailedChecks(const std::vector<CheckedSentence>& sentences,
+                    const std::string& output, const std::string& mode,
+                    size_t& checked) {
+  std::istringstream out(output);
+  size_t failures = 0;
+  for (const CheckedSentence& sentence : sentences) {
     std::string line;
-    ASSERT_TRUE(std::getline(out, line));
+    if (!std::getline(out, line)) {
+      ADD_FAILURE() << mode << ": no output line for " << sentence.text;
+      return failures + 1;
+    }
     const auto stretches = Stretches(line);
     size_t from = 0;
-    for (const auto& [surface, readings] : checks[i]) {
+    for (const auto& [surface, readings] : sentence.checks) {
       ++checked;
       size_t k = from;
       while (k < stretches.size() && stretches[k].first != surface) ++k;
@@ -354,12 +360,46 @@ TEST(CatalanDictionary, HandCheckedSentences) {
         }
       }
       if (!why.empty() && ++failures <= 20)
-        ADD_FAILURE() << ToUtf8(sentences[i]) << "\n  " << ToUtf8(surface) << ": "
-                      << ToUtf8(why) << "\n  got: " << ToUtf8(line);
+        ADD_FAILURE() << mode << ": " << sentence.text << "\n  " << surface
+                      << ": " << why << "\n  got: " << line;
     }
   }
-  EXPECT_EQ(failures, 0u) << "of " << checked << " checks in "
-                          << sentences.size() << " sentences";
+  return failures;
+}
+
+// Every sentence read as UTF-8 (--utf8, where the typographic apostrophe
+// works as "'"), and every sentence that Latin-1 can write read as Latin-1:
+// the same checks must hold in both.
+TEST(CatalanDictionary, HandCheckedSentences) {
+  if (!HaveCatalan()) GTEST_SKIP() << "no Catalan dictionary (hunspell-ca absent)";
+  const std::vector<CheckedSentence> sentences =
+      ReadSentences(test_support::ReadFile(kSentences));
+  ASSERT_GE(sentences.size(), 300u);
+
+  std::string utf8_input;
+  for (const CheckedSentence& s : sentences) utf8_input += s.text + "\n";
+  auto r = RunShell(kEtiquem + " --utf8 -s -m -b " + ShellQuote(kDefaultBin),
+                    utf8_input);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  size_t checked = 0;
+  EXPECT_EQ(FailedChecks(sentences, r.output, "--utf8", checked), 0u)
+      << "of " << checked << " checks in " << sentences.size() << " sentences";
+
+  std::vector<CheckedSentence> latin1_sentences;
+  std::string latin1_input;
+  for (const CheckedSentence& s : sentences) {
+    std::string latin1, what;
+    if (!ToLatin1(s.text, Encoding::kUtf8, latin1, what)) continue;
+    latin1_sentences.push_back(s);
+    latin1_input += latin1 + "\n";
+  }
+  ASSERT_GE(latin1_sentences.size(), 250u);
+  r = RunShell(kEtiquem + " -s -m -b " + ShellQuote(kDefaultBin), latin1_input);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  checked = 0;
+  EXPECT_EQ(FailedChecks(latin1_sentences, ToUtf8(r.output), "Latin-1", checked), 0u)
+      << "of " << checked << " checks in " << latin1_sentences.size()
+      << " sentences";
 }
 
 // Unknown words are read whole rather than cut into known pieces, while
