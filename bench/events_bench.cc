@@ -1,6 +1,7 @@
 // What describing the output costs: one thread over a text in memory,
 // written plainly, then with events (Options::events) with and without the
-// memory of attempts, the sink taking every batch and doing nothing else.
+// deterministic walk and its memory of stretches, the sink taking every batch
+// and doing nothing else.
 // Prints the best of N runs of each, in CPU seconds and MB/s.
 //
 //   build/bench/events_bench ../shared/lexicon/ca.bin ../shared/corpus/ca.txt [N]
@@ -49,7 +50,7 @@ double Seconds(const Dictionary& d, const std::string& text, bool events,
   counts = Counts{};
   const double start = CpuSeconds();
   StartAnalysis(*analyser, &d.automaton(), options, input, Count, &counts);
-  analyser->use_memory = memory;
+  analyser->use_dfa = memory;
   AdvanceAnalysis(*analyser, UINT64_MAX);
   return CpuSeconds() - start;
 }

@@ -210,7 +210,7 @@ TEST(Reliability, AFailedOutputLeavesTheOtherWhole) {
 }
 
 // Memory that runs out is a one-line error and a status, never an abort;
-// where only the memory of attempts cannot be had, the run goes on without
+// where only the memory of stretches cannot be had, the run goes on without
 // it and writes the same bytes.
 TEST(Reliability, RunningOutOfMemory) {
   if (kWithSanitizer) GTEST_SKIP() << "the sanitizer cannot start so small";

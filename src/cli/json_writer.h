@@ -104,7 +104,7 @@ struct JsonWriter {
   // on first use; empty until then.
   std::vector<std::string> tag_strings;
   // Running text repeats its words, and what a stretch writes depends only
-  // on its characters (the memory of attempts rests on the same fact): the
+  // on its characters (the memory of stretches rests on the same fact): the
   // "surface", "text" and "readings" fields of a reading are kept, keyed by
   // its surface, once made.
   FragmentCache cache;

@@ -92,8 +92,8 @@ struct Analyser {
 };
 
 // Prepares `analyser` to analyse `input` with `automaton`, delivering to
-// `sink`. Keeps the memory of attempts, the ring's and the scanner's storage
-// when the analyser was used before.
+// `sink`. Keeps the walk cache, the memory of stretches, and the ring's and
+// the scanner's storage when the analyser was used before.
 void StartAnalysis(Analyser& analyser, const Automaton* automaton,
                    const Options& options, const Input& input, BatchSink sink,
                    void* sink_context);

@@ -134,7 +134,7 @@ struct PieceRun {
 };
 
 // What a worker keeps from one run to the next: the analysis with its
-// memory of attempts, which stays warm.
+// walk cache and memory of stretches, which stay warm.
 struct Worker {
   PieceCoordination* coordination = nullptr;
   std::unique_ptr<Analyser> analyser;

@@ -6,7 +6,7 @@
 // next attempt's start is plain characters; see BoundaryAfter) everything
 // written from there on depends only on the input from that offset: the
 // ring holds those same characters, the scanner stands outside a
-// superblank, and the memory of attempts changes speed, never output. Two
+// superblank, and the memory of stretches changes speed, never output. Two
 // runs standing at clean cuts at the same offset write the same bytes from
 // there on.
 //
@@ -88,7 +88,7 @@ Step NoteCleanCuts(Analyser& analyser, uint64_t window_end,
                    std::vector<CleanCut>& cuts);
 
 // Worker threads worth starting here: one per processor, at most four
-// (each holds its own memory of attempts, about 5 MB).
+// (each holds its own walk cache and memory of stretches, a few MB).
 int PieceThreads();
 
 // Whether worth analysing `fd` in pieces: a regular file, seekable, with at
