@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis_helper.h"
 #include "automaton_builder.h"
 #include "process.h"
 #include "usage_text.h"
@@ -35,22 +36,6 @@ const char kLongOptionsText[] =
     "  --version: Prints the name and version of the program\n"
     "  --utf8: Reads and writes UTF-8 text (the dictionary stays Latin-1)\n"
     "  --json: Writes JSON Lines: each written piece, with its readings\n";
-
-// The same usage text in UTF-8.
-const char kUsageTextUtf8[] =
-    "Forma de uso: etiquem [OPCIONES] [FICHEROS]\n"
-    "  -f: Analiza el contenido de un fichero ASCII\n"
-    "      Necesita el nombre del fichero a analizar\n"
-    "  -s: Muestra la forma superficial\n"
-    "  -m: Marca las palabras desconocidas\n"
-    "  -d: Genera un fichero con las palabras desconocidas para el analizador\n"
-    "      morfol\xc3\xb3gico. Necesita el nombre del fichero\n"
-    "  -a: Genera un espacio en blanco despu\xc3\xa9s de una forma apostrofada\n"
-    "  -b: Lee el aut\xc3\xb3mata del fichero binario que se le pasa como "
-    "par\xc3\xa1metro\n"
-    "  sin opciones: Analiza la entrada est\xc3\xa1ndar y lee el fichero "
-    "binario por defecto\n"
-    "  -h: Imprime esta ayuda\n";
 
 using test_support::kUsageHint;
 
@@ -85,7 +70,7 @@ void ExpectRefused(const Result& r, const std::string& complaint,
 
 TEST(LongHelp, UsageThenLongOptionsInTheLocalesEncoding) {
   const std::string latin1 = std::string(kUsageText) + kLongOptionsText;
-  const std::string utf8 = std::string(kUsageTextUtf8) + kLongOptionsText;
+  const std::string utf8 = test_support::Utf8Of(kUsageText) + kLongOptionsText;
   // A locale whose character set is UTF-8 gets UTF-8; the C locale, a
   // locale that is not installed, or none, the bytes as they are.
   ExpectSuccess(RunCommand({kEnv, "LC_ALL=C.UTF-8", kBin, "--help"}), utf8,
