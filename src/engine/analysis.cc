@@ -634,47 +634,77 @@ inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
 // up to a '<' or the block's end, storing them in the ring as the reader
 // would; `taken` gets how many were walked. Most of the text is read here,
-// so the walk's state is kept in locals (stores through byte pointers would
-// otherwise make the compiler read every field again after each one).
-WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
+// so the walk's state, the transition table included, is kept in locals:
+// stores through byte pointers would otherwise make the compiler read every
+// field again after each character, and the loop runs short of registers.
+// The table is read again only after a transition was built, which may
+// move it. Not inlined: alone, the loop keeps its locals in registers.
+[[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
   Reader& reader = an.reader;
+  LazyDfa& d = an.dfa;
   const Scanner& scanner = an.scanner;
-  const char* bytes = scanner.block.data() + scanner.next;
-  const size_t available = scanner.end - scanner.next;
-  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
-  RingEntry* const ring = reader.ring;
+  const uint8_t* const bytes =
+      reinterpret_cast<const uint8_t*>(scanner.block.data()) + scanner.next;
+  const uint8_t* p = bytes;
+  const uint8_t* const end = bytes + (scanner.end - scanner.next);
+  uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
-  char* const surface = an.surface;
-  uint8_t* const flags = an.walk_flags;
   int j = an.surface_length;
   uint32_t state = an.walk_state;
   uint64_t total = an.path_total;
-  const uint64_t limit = an.path_bound_limit;
+  const uint64_t bound = an.path_bound_limit;
+  // Lone characters are written here while no attempt after one can reach
+  // the stepping call's limit (see LoneCharacterFits).
+  const uint64_t lone_before =
+      !an.options.events && reader.pending_superblanks.empty() ? an.limit : 0;
+  const uint64_t* table = d.transitions.data();
+  size_t mask = d.transitions.size() - 1;
   WalkOutcome outcome = kWalkGoesOn;
-  size_t i = 0;
-  while (i < available) {
-    const uint8_t c = uint8_t(bytes[i]);
+  while (p != end) {
+    const uint8_t c = *p;
     if (c == '<') break;
-    RingEntry& entry = ring[write];
+    RingEntry& entry = reader.ring[write];
     entry.kind = kCharacter;
     entry.byte = c;
-    entry.input_number = first_number + i;
-    if (j == 0) an.start_index = write;
-    write = RingAdd(write, 1);
-    ++i;
-    surface[j] = char(c);
+    entry.input_number = number;
+    ++p;
     uint32_t step;
     if (j == 0) {
-      step = StartStep(an.dfa, c);
-      if (step == kDeadState && LoneCharacterFits(an, first_number + i - 1)) {
+      step = d.start_row[c];
+      if (step == 0) [[unlikely]] {
+        step = StartStep(d, c);
+        table = d.transitions.data();
+        mask = d.transitions.size() - 1;
+      }
+      if (step == kDeadState && number < lone_before) {
+        // The offset after it is its input number.
+        ++number;
+        write = RingAdd(write, 1);
         WriteLoneCharacter(an, c);
         continue;
       }
+      an.start_index = write;
     } else {
-      step = WalkStep(an.dfa, state, c);
+      const uint32_t key = TransitionKey(state, d.byte_class[c]);
+      for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
+        const uint64_t slot = table[h];
+        if (uint32_t(slot >> 32) == key) {
+          step = uint32_t(slot);
+          break;
+        }
+        if (slot == 0) {
+          step = BuildTransition(d, state, c);
+          table = d.transitions.data();
+          mask = d.transitions.size() - 1;
+          break;
+        }
+      }
     }
+    ++number;
+    write = RingAdd(write, 1);
+    an.surface[j] = char(c);
     total += step >> kListSizeShift;
-    if (total > limit || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
+    if (total > bound || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
       an.path_total = total;
       const bool within = WithinLimits(an, step);
       total = an.path_total;
@@ -685,12 +715,13 @@ WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
       }
     }
     state = step & kWalkStateMask;
-    flags[j++] = uint8_t(step >> kWalkFlagsShift) & 7;
+    an.walk_flags[j++] = uint8_t(step >> kWalkFlagsShift) & 7;
     if (state == kDeadState || j == kMaxAttemptCharacters) {
       outcome = kWalkEnded;
       break;
     }
   }
+  const size_t i = size_t(p - bytes);
   if (i > 0) {
     reader.write_index = write;
     reader.read_fresh = true;
