@@ -26,6 +26,7 @@
 #define ETIQUEM_ENGINE_STRETCH_MEMORY_H_
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -85,11 +86,61 @@ struct StretchMemory {
 // Empties the memory (also on first use).
 void ClearMemory(StretchMemory& m);
 
-// The hash of a key with its source.
+// Unaligned loads of the bytes of a key.
+inline uint64_t LoadKey64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline uint64_t LoadKey32(const char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Two words that, with its size, tell a key of at most 16 bytes from every
+// other: its first and last 8 bytes, or 4 bytes, or for a key of 1 to 3
+// bytes its first, middle and last byte. Every byte read is the key's, so
+// keys are read where they lie, a word at a time.
+inline void KeyWords(const char* p, size_t n, uint64_t& a, uint64_t& b) {
+  if (n >= 8) {
+    a = LoadKey64(p);
+    b = LoadKey64(p + n - 8);
+  } else if (n >= 4) {
+    a = LoadKey32(p);
+    b = LoadKey32(p + n - 4);
+  } else {
+    a = n == 0 ? 0
+               : uint64_t(uint8_t(p[0])) << 16 | uint64_t(uint8_t(p[n / 2])) << 8 |
+                     uint8_t(p[n - 1]);
+    b = 0;
+  }
+}
+
+// The hash of a key with its source: a word at a time, then its last two
+// words (KeyWords), each folded in by a multiplication.
 inline uint32_t StretchHash(std::string_view key, TextSource source) {
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 8 | key.size());
-  for (const char c : key) h = (h ^ uint8_t(c)) * 0x100000001B3ull;
-  return uint32_t(h ^ (h >> 29));
+  const char* p = key.data();
+  size_t n = key.size();
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 16 | n);
+  for (; n > 16; n -= 8, p += 8)
+    h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
+  uint64_t a, b;
+  KeyWords(p, n, a, b);
+  h = (h ^ a) * 0xFF51AFD7ED558CCDull;
+  h = (h ^ (h >> 32) ^ b) * 0xC4CEB9FE1A85EC53ull;
+  return uint32_t(h ^ (h >> 29) ^ (h >> 41));
+}
+
+// Whether the `n` bytes at `x` and at `y` are the same, compared a word at
+// a time.
+inline bool SameKey(const char* x, const char* y, size_t n) {
+  for (; n > 16; n -= 8, x += 8, y += 8)
+    if (LoadKey64(x) != LoadKey64(y)) return false;
+  uint64_t xa, xb, ya, yb;
+  KeyWords(x, n, xa, xb);
+  KeyWords(y, n, ya, yb);
+  return ((xa ^ ya) | (xb ^ yb)) == 0;
 }
 
 // The stretch of characters `key` written from `source` (not kOwnCharacter),
@@ -104,7 +155,7 @@ inline const StretchEntry* FindStretch(const StretchMemory& m,
     if (slot == 0) return nullptr;
     const StretchEntry& e = m.entries[slot - 1];
     if (e.hash == hash && e.source == source && e.key_size == key.size() &&
-        std::string_view(m.bytes).substr(e.key_offset, e.key_size) == key)
+        SameKey(m.bytes.data() + e.key_offset, key.data(), key.size()))
       return &e;
   }
 }
