@@ -500,6 +500,7 @@ enum WalkOutcome : uint8_t {
   kWalkGoesOn,  // the attempt goes on
   kWalkEnded,   // the attempt ended with it: EmitWalked
   kWalkLeft,    // the walk cannot stand for the full walk: LeaveWalk
+  kWalkWritten,  // attempts ended and were written where they were walked
 };
 
 // Whether the walk may go on after a transition whose list size was
@@ -633,20 +634,31 @@ inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
 
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
 // up to a '<' or the block's end, storing them in the ring as the reader
-// would; `taken` gets how many were walked. Most of the text is read here,
-// so the walk's state, the transition table included, is kept in locals:
-// stores through byte pointers would otherwise make the compiler read every
-// field again after each character, and the loop runs short of registers.
-// The table is read again only after a transition was built, which may
-// move it. Not inlined: alone, the loop keeps its locals in registers.
-[[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an, size_t& taken) {
+// would. Attempts that end here are written here, and when the character
+// that ended one is all there is to read again (a word and the blank or
+// punctuation after it, mostly), that character starts the next attempt
+// here too, as FollowWalk would start it: so the loop runs from attempt to
+// attempt without a trip through the reader. It returns kWalkWritten when
+// it stops after writing an attempt, with characters to read again or the
+// stepping call to leave; kWalkLeft when the attempt under way must take
+// the full walk; kWalkGoesOn when it is under way or none is (nothing
+// left to walk here).
+//
+// Most of the text is read here, so the walk's state, the transition table
+// included, is kept in locals: stores through byte pointers would otherwise
+// make the compiler read every field again after each character, and the
+// loop runs short of registers. The table is read again after a transition
+// was built, which may move it. Not inlined: alone, the loop keeps its
+// locals in registers.
+[[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
   Reader& reader = an.reader;
   LazyDfa& d = an.dfa;
-  const Scanner& scanner = an.scanner;
-  const uint8_t* const bytes =
-      reinterpret_cast<const uint8_t*>(scanner.block.data()) + scanner.next;
-  const uint8_t* p = bytes;
-  const uint8_t* const end = bytes + (scanner.end - scanner.next);
+  Scanner& scanner = an.scanner;
+  const uint8_t* const block =
+      reinterpret_cast<const uint8_t*>(scanner.block.data());
+  const uint8_t* p = block + scanner.next;
+  const uint8_t* const end = block + scanner.end;
+  if (p == end) return kWalkGoesOn;
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
   int j = an.surface_length;
@@ -655,19 +667,36 @@ inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
   const uint64_t bound = an.path_bound_limit;
   // Lone characters are written here while no attempt after one can reach
   // the stepping call's limit (see LoneCharacterFits).
-  const uint64_t lone_before =
-      !an.options.events && reader.pending_superblanks.empty() ? an.limit : 0;
+  uint64_t lone_before = LoneCharacterFits(an, 0) ? an.limit : 0;
   const uint64_t* table = d.transitions.data();
   size_t mask = d.transitions.size() - 1;
-  WalkOutcome outcome = kWalkGoesOn;
-  while (p != end) {
-    const uint8_t c = *p;
-    if (c == '<') break;
-    RingEntry& entry = reader.ring[write];
-    entry.kind = kCharacter;
-    entry.byte = c;
-    entry.input_number = number;
-    ++p;
+  // What the reader and the attempt hold, as the rest of the loop sees them.
+  const auto sync = [&] {
+    reader.write_index = write;
+    reader.read_fresh = true;
+    ClearWriteEntry(reader);
+    scanner.next = size_t(p - block);
+    an.surface_length = j;
+    an.walk_state = state;
+    an.path_total = total;
+  };
+  const uint8_t* const first = p;
+  bool again = false;  // the last character read starts the next attempt
+  uint8_t c = 0;
+  for (;;) {
+    if (!again) {
+      if (p == end) break;
+      c = *p;
+      if (c == '<') break;
+      RingEntry& entry = reader.ring[write];
+      entry.kind = kCharacter;
+      entry.byte = c;
+      entry.input_number = number;
+      ++p;
+      ++number;
+      write = RingAdd(write, 1);
+    }
+    again = false;
     uint32_t step;
     if (j == 0) {
       step = d.start_row[c];
@@ -676,14 +705,12 @@ inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
         table = d.transitions.data();
         mask = d.transitions.size() - 1;
       }
-      if (step == kDeadState && number < lone_before) {
-        // The offset after it is its input number.
-        ++number;
-        write = RingAdd(write, 1);
+      // The offset after it is its input number.
+      if (step == kDeadState && number - 1 < lone_before) {
         WriteLoneCharacter(an, c);
         continue;
       }
-      an.start_index = write;
+      an.start_index = RingAdd(write, -1);
     } else {
       const uint32_t key = TransitionKey(state, d.byte_class[c]);
       for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
@@ -700,8 +727,6 @@ inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
         }
       }
     }
-    ++number;
-    write = RingAdd(write, 1);
     an.surface[j] = char(c);
     total += step >> kListSizeShift;
     if (total > bound || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
@@ -710,29 +735,33 @@ inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
       total = an.path_total;
       if (!within) {
         ++j;
-        outcome = kWalkLeft;
-        break;
+        sync();
+        an.at_attempt_start = false;
+        return kWalkLeft;
       }
     }
     state = step & kWalkStateMask;
     an.walk_flags[j++] = uint8_t(step >> kWalkFlagsShift) & 7;
-    if (state == kDeadState || j == kMaxAttemptCharacters) {
-      outcome = kWalkEnded;
-      break;
-    }
-  }
-  const size_t i = size_t(p - bytes);
-  if (i > 0) {
-    reader.write_index = write;
+    if (state != kDeadState && j != kMaxAttemptCharacters) continue;
+    sync();
+    an.at_attempt_start = false;
+    EmitWalked<false>(an);
+    // Go on here only when the character that ended the attempt is the one
+    // character to read again.
+    if (state != kDeadState || an.stop || !an.use_dfa ||
+        reader.reread_index != RingAdd(write, -1))
+      return kWalkWritten;
     reader.read_fresh = true;
+    j = 0;
+    total = 0;
+    state = kStartState;
+    lone_before = LoneCharacterFits(an, 0) ? an.limit : 0;
+    again = true;
   }
-  an.surface_length = j;
-  an.walk_state = state;
-  an.path_total = total;
+  if (p != first) sync();
   // Lone characters ended the attempts they started: none is under way.
-  if (j == 0) an.at_attempt_start = true;
-  taken = i;
-  return outcome;
+  an.at_attempt_start = j == 0;
+  return kWalkGoesOn;
 }
 
 // Walks the characters to be read again from the ring and the plain bytes
@@ -778,11 +807,8 @@ bool FollowWalk(Analyser& an) {
     if (taken == 0) return false;  // a character for the reader to decode
     return AfterWalkCharacter<kUtf8>(an, outcome);
   }
-  size_t taken = 0;
-  const WalkOutcome outcome = WalkBlock(an, taken);
-  if (taken > 0) ClearWriteEntry(reader);
-  scanner.next += taken;
-  return AfterWalkCharacter<kUtf8>(an, outcome);
+  const WalkOutcome outcome = WalkBlock(an);
+  return outcome == kWalkWritten || AfterWalkCharacter<kUtf8>(an, outcome);
 }
 
 // The loop, until the input ends or the limit is reached.
