@@ -85,6 +85,8 @@ struct Written {
   std::string text;
   std::string unknown_words;
   std::vector<std::string> events;  // each event's fields, as text
+  std::vector<uint64_t> boundaries;  // where the stepping call stopped
+                                     // (clean cuts odd)
   Error error;
 };
 
@@ -116,10 +118,12 @@ bool Collect(void* context, const Batch& batch) {
 }
 
 // One run, with the deterministic walk (`fast`) or not; `budget` bytes of
-// cache and a memory of `entries` stretches.
+// cache and a memory of `entries` stretches. With a `stride`, the stepping
+// call is asked to stop at every attempt boundary at least 1 to `stride`
+// bytes after the last one, as the analysis in pieces does.
 Written Analyse(const Automaton& t, const std::string& text, Options options,
             bool fast, size_t budget = kDfaCacheBytes,
-            size_t entries = size_t(1) << 16) {
+            size_t entries = size_t(1) << 16, uint64_t stride = 0) {
   Written run;
   options.unknown_words = true;
   auto analyser = std::make_unique<Analyser>();
@@ -130,7 +134,19 @@ Written Analyse(const Automaton& t, const std::string& text, Options options,
   input.bytes = text;
   StartAnalysis(*analyser, &t, options, input, Collect, &run);
   analyser->use_dfa = analyser->use_dfa && fast;
-  AdvanceAnalysis(*analyser, UINT64_MAX);
+  if (stride == 0) {
+    AdvanceAnalysis(*analyser, UINT64_MAX);
+  } else {
+    uint64_t offset = 0;
+    for (uint64_t k = 0;; ++k) {
+      const Step step =
+          AdvanceAnalysis(*analyser, offset + 1 + (k * 7919) % stride);
+      if (step.reached != Reached::kBoundary) break;
+      EXPECT_GT(step.offset, offset);
+      offset = step.offset;
+      run.boundaries.push_back(offset * 2 + step.clean);
+    }
+  }
   run.error = analyser->error;
   return run;
 }
@@ -139,6 +155,7 @@ void ExpectSame(const Written& full, const Written& fast, const std::string& wha
   ASSERT_EQ(full.text, fast.text) << what;
   ASSERT_EQ(full.unknown_words, fast.unknown_words) << what;
   ASSERT_EQ(full.events, fast.events) << what;
+  ASSERT_EQ(full.boundaries, fast.boundaries) << what;
   ASSERT_EQ(full.error.status, fast.error.status) << what;
   ASSERT_EQ(full.error.message, fast.error.message) << what;
 }
@@ -178,6 +195,65 @@ TEST(LazyDfa, WritesWhatTheFullWalkWrites) {
   EXPECT_GT(readings, 150);
   EXPECT_GT(compounds, 20);
   EXPECT_GT(unknown, 50);
+}
+
+// Blanks, punctuation and characters outside every alphabet that start an
+// attempt are written as themselves without its bookkeeping, in Latin-1 and
+// in UTF-8 (where they take one to four bytes, or are invalid units): the
+// same bytes and events as the full walk, also when the stepping call stops
+// at attempt boundaries (where it stops at the same ones), around
+// superblanks and at the end of the input.
+TEST(LazyDfa, LoneCharactersAreWrittenAsTheFullWalkWritesThem) {
+  std::mt19937 g(20261208);
+  const std::string pieces[] = {
+      "ab ",  "a, ", " ",   "  ",   "\n",  ".",  "'",    "Abc",
+      "c'a",  "\x01", "<![CDATA[x]]>", "\xab", "\xbb", "\xe9",
+      "ba-",  "(c)", "\t"};
+  const std::string utf8_pieces[] = {
+      "\xe2\x80\x94",       // an em dash: outside every alphabet
+      "\xe2\x80\x99",       // a typographic apostrophe: matches "'"
+      "\xf0\x9f\x98\x80",  // four bytes
+      "\xff",               // an invalid unit
+      "\xc2\xab",           // a Latin-1 character no path reads
+      "\xca\xbc"};          // a modifier apostrophe
+  int lone = 0;
+  for (int test_case = 0; test_case < 200; ++test_case) {
+    const std::string description = ManyReadingsDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(description));
+    Options options;
+    options.surface_forms = g() % 2;
+    options.events = g() % 4 == 0;
+    options.utf8 = g() % 3 != 0;
+    std::string text;
+    const size_t length = 50 + g() % 600;
+    while (text.size() < length) {
+      if (options.utf8 && g() % 4 == 0) {
+        text += utf8_pieces[g() % (sizeof utf8_pieces / sizeof *utf8_pieces)];
+      } else {
+        const std::string piece =
+            pieces[g() % (sizeof pieces / sizeof *pieces)];
+        text += options.utf8 ? test_support::Utf8Of(piece) : piece;
+      }
+    }
+    const std::string what = description + "\ntext: " + text;
+    const Written full = Analyse(t, text, options, false);
+    ExpectSame(full, Analyse(t, text, options, true), what);
+    for (uint64_t stride : {1, 3, 16}) {
+      Written full_steps = Analyse(t, text, options, false, kDfaCacheBytes,
+                                   size_t(1) << 16, stride);
+      const Written fast_steps = Analyse(t, text, options, true, kDfaCacheBytes,
+                                         size_t(1) << 16, stride);
+      ExpectSame(full_steps, fast_steps,
+                 what + "\nstride " + std::to_string(stride));
+      full_steps.boundaries.clear();
+      ExpectSame(full, full_steps, what + "\nstride " + std::to_string(stride));
+    }
+    if (HasFatalFailure()) return;
+    lone += options.utf8 && full.text.find("\xe2\x80\x94") != std::string::npos;
+  }
+  // Most UTF-8 cases write a character of three bytes as itself.
+  EXPECT_GT(lone, 80);
 }
 
 // Every 'a' doubles the paths: past the live-state limit the full walk

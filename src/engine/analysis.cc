@@ -568,53 +568,6 @@ inline bool FollowsWalk(Analyser& an, RingIndex index) {
   return an.following_dfa;
 }
 
-// UTF-8 mode: walks the characters already in the scanner's block, from
-// its next byte (plain, and not '<'): ASCII bytes directly, other
-// characters when they are whole and valid there; an invalid unit or one
-// the block cuts is left to the reader. Stores them in the ring as the
-// reader would; returns the outcome of the last character walked
-// (kWalkGoesOn too when none was, with `taken` 0).
-WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
-  Reader& reader = an.reader;
-  Scanner& scanner = an.scanner;
-  const char* bytes = scanner.block.data() + scanner.next;
-  const size_t available = scanner.end - scanner.next;
-  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
-  WalkOutcome outcome = kWalkGoesOn;
-  size_t i = 0;
-  int characters = 0;
-  while (i < available) {
-    const uint8_t b = uint8_t(bytes[i]);
-    uint32_t code;
-    int length = 1;
-    if (b < 0x80) {
-      if (b == '<') break;
-      StoreCharacterInRun(reader, b, kLatin1Character, bytes + i, 1,
-                          first_number + i);
-      code = b;
-    } else {
-      uint32_t code_point;
-      length = Utf8Unit(reinterpret_cast<const uint8_t*>(bytes) + i,
-                        available - i, false, code_point);
-      if (length <= 0) break;
-      uint8_t matching;
-      const CharacterVariant variant = ClassifyCodePoint(code_point, matching);
-      StoreCharacterInRun(reader, matching, variant, bytes + i, length,
-                          first_number + i);
-      code = variant == kLatin1Character ? matching
-                                         : uint32_t(kVariantCodeBase + variant);
-    }
-    i += size_t(length);
-    ++characters;
-    outcome = WalkCharacter<true>(an, int(code));
-    if (outcome != kWalkGoesOn) break;
-  }
-  if (characters > 0) ClearWriteEntry(reader);
-  scanner.next += i;
-  taken = characters;
-  return outcome;
-}
-
 // Whether a character that starts an attempt and that no path reads may be
 // written as itself here, without the attempt's bookkeeping: it is then
 // the whole attempt and its stretch. Not when the written pieces are
@@ -630,6 +583,90 @@ inline bool LoneCharacterFits(const Analyser& an, uint64_t offset_after) {
 inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
   an.output.text.push_back(char(c));
   CheckThreshold(an.output);
+}
+
+// The transition that starts an attempt on the character of code `code` (a
+// byte in Latin-1; a character code in UTF-8): the dead state for one that
+// no path reads, a character outside every alphabet included.
+template <bool kUtf8>
+inline uint32_t StartTransition(LazyDfa& d, int code) {
+  const int matching = kUtf8 ? MatchingCode(code) : code;
+  return matching >= 0 ? StartStep(d, matching) : kDeadState;
+}
+
+// Writes the character of ring entry `entry` as a stretch of its own (see
+// LoneCharacterFits): in UTF-8 mode, its input bytes.
+template <bool kUtf8>
+inline void WriteLoneEntry(Analyser& an, const RingEntry& entry) {
+  if constexpr (!kUtf8) {
+    WriteLoneCharacter(an, entry.byte);
+  } else {
+    // Blanks and punctuation, mostly: one byte.
+    for (int k = 0; k < entry.length; ++k)
+      an.output.text.push_back(char(entry.raw[k]));
+    CheckThreshold(an.output);
+  }
+}
+
+// UTF-8 mode: walks the characters already in the scanner's block, from
+// its next byte (plain, and not '<'): ASCII bytes directly, other
+// characters when they are whole and valid there; an invalid unit or one
+// the block cuts is left to the reader. Stores them in the ring as the
+// reader would; returns the outcome of the last character walked
+// (kWalkGoesOn too when none was, with `taken` 0). A character that starts
+// an attempt and that no path reads is written here as itself, as in
+// Latin-1 (WalkBlock).
+WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
+  Reader& reader = an.reader;
+  Scanner& scanner = an.scanner;
+  const char* bytes = scanner.block.data() + scanner.next;
+  const size_t available = scanner.end - scanner.next;
+  const uint64_t first_number = ScannerOffset(scanner) + 1;  // of bytes[0]
+  WalkOutcome outcome = kWalkGoesOn;
+  size_t i = 0;
+  int characters = 0;
+  while (i < available) {
+    const uint8_t b = uint8_t(bytes[i]);
+    uint32_t code;
+    int length = 1;
+    RingIndex index;
+    if (b < 0x80) {
+      if (b == '<') break;
+      index = StoreCharacterInRun(reader, b, kLatin1Character, bytes + i, 1,
+                                  first_number + i);
+      code = b;
+    } else {
+      uint32_t code_point;
+      length = Utf8Unit(reinterpret_cast<const uint8_t*>(bytes) + i,
+                        available - i, false, code_point);
+      if (length <= 0) break;
+      uint8_t matching;
+      const CharacterVariant variant = ClassifyCodePoint(code_point, matching);
+      index = StoreCharacterInRun(reader, matching, variant, bytes + i,
+                                  length, first_number + i);
+      code = variant == kLatin1Character ? matching
+                                         : uint32_t(kVariantCodeBase + variant);
+    }
+    i += size_t(length);
+    ++characters;
+    if (an.surface_length == 0) {
+      // The offset after it is first_number - 1 + i.
+      if (StartTransition<true>(an.dfa, int(code)) == kDeadState &&
+          LoneCharacterFits(an, first_number + i - 1)) {
+        WriteLoneEntry<true>(an, reader.ring[index]);
+        continue;
+      }
+      an.start_index = index;
+    }
+    outcome = WalkCharacter<true>(an, int(code));
+    if (outcome != kWalkGoesOn) break;
+  }
+  if (characters > 0) ClearWriteEntry(reader);
+  scanner.next += i;
+  taken = characters;
+  // Lone characters ended the attempts they started: none is under way.
+  if (an.surface_length == 0) an.at_attempt_start = true;
+  return outcome;
 }
 
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
@@ -781,12 +818,13 @@ bool FollowWalk(Analyser& an) {
     const RingEntry& entry = reader.ring[reader.reread_index];
     if (entry.kind == kEmpty) break;  // the next one comes fresh
     if (entry.kind != kCharacter) return false;
-    if (!kUtf8 && an.at_attempt_start &&
-        StartStep(an.dfa, entry.byte) == kDeadState &&
+    if (an.at_attempt_start &&
+        StartTransition<kUtf8>(an.dfa, kUtf8 ? CharacterCode(entry)
+                                             : entry.byte) == kDeadState &&
         LoneCharacterFits(an, an.limit == UINT64_MAX
                                   ? 0
                                   : OffsetAfter(an, reader.reread_index))) {
-      WriteLoneCharacter(an, entry.byte);
+      WriteLoneEntry<kUtf8>(an, entry);
       reader.reread_index = RingAdd(reader.reread_index, 1);
       continue;
     }
