@@ -6,56 +6,77 @@ namespace etiquem {
 
 namespace {
 
+// The bytes of one reading, gathered on the stack and appended to the text
+// at once: one append per reading rather than a call per byte (a reading
+// is a few letters and a tag or two).
+struct ReadingBytes {
+  explicit ReadingBytes(std::string& to) : text(&to) {}
+  std::string* text;
+  size_t size = 0;
+  char bytes[256];
+};
+
+inline void Flush(ReadingBytes& r) {
+  r.text->append(r.bytes, r.size);
+  r.size = 0;
+}
+
+inline void Put(ReadingBytes& r, char c) {
+  if (r.size == sizeof r.bytes) Flush(r);
+  r.bytes[r.size++] = c;
+}
+
 // Appends character symbol `s`, with its capital when `upper`. A symbol
 // whose byte is 0 adds nothing.
-inline void AppendCharacter(int32_t s, bool upper, std::string& text) {
+inline void AppendCharacter(int32_t s, bool upper, ReadingBytes& r) {
   const uint8_t c = uint8_t(s & 0xFF);
   if (c == 0) return;
-  text.push_back(char(upper ? UpperCaseOf(c) : c));
+  Put(r, char(upper ? UpperCaseOf(c) : c));
 }
 
 // Appends "&name;". Every symbol reaching here has a define: the loader
 // refuses files with undefined symbols on moves that can be followed.
 inline void AppendName(const Automaton& t, int32_t s, bool upper,
-                       std::string& text) {
+                       ReadingBytes& r) {
   const std::string* name = NameOfSymbol(t, s);
-  text.push_back('&');
+  Put(r, '&');
   if (name != nullptr) {
-    if (upper) {
-      for (char c : *name) text.push_back(char(UpperForSymbolName(uint8_t(c))));
-    } else {
-      text += *name;
-    }
+    for (char c : *name)
+      Put(r, upper ? char(UpperForSymbolName(uint8_t(c))) : c);
   }
-  text.push_back(';');
+  Put(r, ';');
 }
 
 }  // namespace
 
 void RenderCompleteReading(const Automaton& t, const int32_t* symbols, int n,
                            int a, int b, std::string& text) {
+  ReadingBytes r(text);
   for (int i = 0; i < n; ++i) {
     const int32_t s = symbols[i];
     if (s >= kFirstNamedSymbol)
-      AppendName(t, s, false, text);
+      AppendName(t, s, false, r);
     else
-      AppendCharacter(s, i == 0 ? a == 1 : b == 1, text);
+      AppendCharacter(s, i == 0 ? a == 1 : b == 1, r);
   }
-  text.push_back('/');
+  Put(r, '/');
+  Flush(r);
 }
 
 bool RenderPieceReading(const Automaton& t, const int32_t* symbols, int n,
                         int a, int b, int& capital_pending, std::string& text) {
   if (n == 0) return false;
+  ReadingBytes r(text);
   for (int i = 0; i < n; ++i) {
     const int32_t s = symbols[i];
     const bool first = a == 1 && capital_pending == 1;
     if (first) capital_pending = 0;
     if (s >= kFirstNamedSymbol)
-      AppendName(t, s, first || b == 1, text);
+      AppendName(t, s, first || b == 1, r);
     else
-      AppendCharacter(s, first || b == 1, text);
+      AppendCharacter(s, first || b == 1, r);
   }
+  Flush(r);
   return true;
 }
 
