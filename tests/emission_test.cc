@@ -46,8 +46,8 @@ class Emission : public testing::Test {
   ReadingRecord Reading(const std::string& output, int length) {
     uint32_t node = 0;
     for (char c : output) {
-      live_.nodes.push_back(
-          OutputNode{node, uint8_t(c), live_.nodes[node].length + 1});
+      Append(live_.nodes,
+             OutputNode{node, uint8_t(c), live_.nodes[node].length + 1});
       node = uint32_t(live_.nodes.size() - 1);
     }
     ReadingRecord r;
