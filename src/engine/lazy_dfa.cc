@@ -33,11 +33,11 @@ inline uint64_t Counted(uint32_t pair, uint64_t count) {
 inline uint32_t PairOf(uint64_t counted) { return uint32_t(counted >> 32); }
 inline uint32_t CountOf(uint64_t counted) { return uint32_t(counted); }
 
-uint32_t HashPairs(const uint32_t* pairs, const uint32_t* counts, size_t n) {
+uint32_t HashPairs(const uint64_t* counted, size_t n) {
   uint32_t h = 0x811C9DC5u ^ uint32_t(n);
   for (size_t i = 0; i < n; ++i) {
-    h = (h ^ pairs[i]) * 0x01000193u + (h >> 15);
-    h = (h ^ counts[i]) * 0x01000193u + (h >> 15);
+    h = (h ^ PairOf(counted[i])) * 0x01000193u + (h >> 15);
+    h = (h ^ CountOf(counted[i])) * 0x01000193u + (h >> 15);
   }
   return h;
 }
@@ -77,6 +77,10 @@ int64_t SeenAt(LazyDfa& d, uint32_t pair, uint32_t place) {
 // as all its appearances together, into `out`.
 void KeepLast(LazyDfa& d, const std::vector<uint64_t>& in,
               std::vector<uint64_t>& out) {
+  if (in.size() <= 1) {  // most levels of most sets
+    out = in;
+    return;
+  }
   out.clear();
   const bool compare = in.size() <= kMaxCompared;
   if (!compare) ClearSeen(d, in.size());
@@ -130,11 +134,13 @@ void FollowGroup(uint64_t counted, const MoveGroup& g,
 
 // What the pairs accept, as RecordAcceptances decides it: the kinds of the
 // markers, and which of them came last.
-uint8_t AcceptanceFlags(const Automaton& t, const uint32_t* pairs, size_t n) {
+uint8_t AcceptanceFlags(const Automaton& t, const uint64_t* counted,
+                        size_t n) {
   bool unknown = false, pushed = false, complete = false;
   bool last_complete = false;  // of the analysis and piece markers
   for (size_t k = 0; k < n; ++k) {
-    const State& s = t.states[size_t(StateOf(pairs[k]))];
+    const uint32_t pair = PairOf(counted[k]);
+    const State& s = t.states[size_t(StateOf(pair))];
     for (int32_t i = 0; i < s.marker_count; ++i) {
       const int marker = t.markers[s.first_marker + uint32_t(i)];
       if (marker == kEndOfUnknown) {
@@ -146,7 +152,7 @@ uint8_t AcceptanceFlags(const Automaton& t, const uint32_t* pairs, size_t n) {
         pushed = true;
       } else {
         last_complete = false;
-        if (NotEmpty(pairs[k])) pushed = true;
+        if (NotEmpty(pair)) pushed = true;
       }
     }
   }
@@ -163,30 +169,25 @@ void Flush(LazyDfa& d) {
   const Automaton& t = *d.automaton;
   d.states.clear();
   d.elements.clear();
-  d.counts.clear();
   d.states.push_back(WalkState{0, 0, 0, 0});  // kNoWalkState
   d.states.push_back(WalkState{0, 0, 0, 0});  // kDeadState
-  d.elements.push_back(Pair(0, false));
-  d.counts.push_back(1);
+  d.elements.push_back(Counted(Pair(0, false), 1));
   d.states.push_back(
       WalkState{0, 1, 1, AcceptanceFlags(t, d.elements.data(), 1)});
   d.transitions.assign(kInitialSlots, 0);
   d.transition_count = 0;
   std::fill(std::begin(d.start_row), std::end(d.start_row), 0);
   d.slots.assign(kInitialSlots, 0);
-  const uint32_t h = HashPairs(d.elements.data(), d.counts.data(), 1);
+  const uint32_t h = HashPairs(d.elements.data(), 1);
   d.slots[h & (kInitialSlots - 1)] = kStartState;
 }
 
 bool SamePairs(const LazyDfa& d, uint32_t state,
-               const std::vector<uint32_t>& pairs,
-               const std::vector<uint32_t>& counts) {
+               const std::vector<uint64_t>& counted) {
   const WalkState& s = d.states[state];
-  return s.element_count == pairs.size() &&
-         std::equal(pairs.begin(), pairs.end(),
-                    d.elements.begin() + s.first_element) &&
-         std::equal(counts.begin(), counts.end(),
-                    d.counts.begin() + s.first_element);
+  return s.element_count == counted.size() &&
+         std::equal(counted.begin(), counted.end(),
+                    d.elements.begin() + s.first_element);
 }
 
 // Doubles the index when it would be more than half full.
@@ -197,25 +198,25 @@ void GrowSlots(LazyDfa& d) {
   for (uint32_t s = kStartState; s < d.states.size(); ++s) {
     const WalkState& w = d.states[s];
     size_t h = HashPairs(d.elements.data() + w.first_element,
-                         d.counts.data() + w.first_element, w.element_count) &
+                         w.element_count) &
                mask;
     while (d.slots[h] != 0) h = (h + 1) & mask;
     d.slots[h] = s;
   }
 }
 
-// The walk state of the set `pairs` counted `counts` times, made when
-// missing; kNoWalkState when it does not fit beside the cache (which is
-// then emptied).
-uint32_t StateOfPairs(LazyDfa& d, const std::vector<uint32_t>& pairs,
-                      const std::vector<uint32_t>& counts, uint32_t live) {
+// The walk state of the set `counted` (pairs with their counts), whose
+// list holds `live` states, made when missing; kNoWalkState when it does
+// not fit beside the cache (which is then emptied).
+uint32_t StateOfPairs(LazyDfa& d, const std::vector<uint64_t>& counted,
+                      uint32_t live) {
   const size_t mask = d.slots.size() - 1;
-  const uint32_t hash = HashPairs(pairs.data(), counts.data(), pairs.size());
+  const uint32_t hash = HashPairs(counted.data(), counted.size());
   size_t h = hash & mask;
   for (; d.slots[h] != 0; h = (h + 1) & mask)
-    if (SamePairs(d, d.slots[h], pairs, counts)) return d.slots[h];
+    if (SamePairs(d, d.slots[h], counted)) return d.slots[h];
   const bool grows = (d.states.size() + 1) * 2 > d.slots.size();
-  const size_t more = sizeof(WalkState) + pairs.size() * 2 * sizeof(uint32_t) +
+  const size_t more = sizeof(WalkState) + counted.size() * sizeof(uint64_t) +
                       (grows ? d.slots.size() * sizeof(uint32_t) : 0);
   if (DfaCacheBytes(d) + more > d.budget_bytes ||
       d.states.size() > kWalkStateMask) {
@@ -225,10 +226,9 @@ uint32_t StateOfPairs(LazyDfa& d, const std::vector<uint32_t>& pairs,
   }
   const uint32_t index = uint32_t(d.states.size());
   d.states.push_back(WalkState{
-      uint32_t(d.elements.size()), uint32_t(pairs.size()), live,
-      AcceptanceFlags(*d.automaton, pairs.data(), pairs.size())});
-  d.elements.insert(d.elements.end(), pairs.begin(), pairs.end());
-  d.counts.insert(d.counts.end(), counts.begin(), counts.end());
+      uint32_t(d.elements.size()), uint32_t(counted.size()), live,
+      AcceptanceFlags(*d.automaton, counted.data(), counted.size())});
+  d.elements.insert(d.elements.end(), counted.begin(), counted.end());
   if (grows)
     GrowSlots(d);
   else
@@ -271,8 +271,7 @@ bool StepAndClose(LazyDfa& d, const WalkState& from, int c) {
   // The step: successors of each pair on c, then on c + 32 for a capital.
   d.next_level.clear();
   for (uint32_t k = 0; k < from.element_count; ++k) {
-    const uint64_t counted = Counted(d.elements[from.first_element + k],
-                                     d.counts[from.first_element + k]);
+    const uint64_t counted = d.elements[from.first_element + k];
     const State& n = t.states[size_t(StateOf(PairOf(counted)))];
     if (n.group_count <= 0) continue;
     int g = GroupFor(n, c);
@@ -286,11 +285,17 @@ bool StepAndClose(LazyDfa& d, const WalkState& from, int c) {
   // The closure, level by level, each level with its pairs once.
   d.gathered.clear();
   KeepLast(d, d.next_level, d.level);
+  if (d.level.size() > kMaxGathered) return false;
   while (!d.level.empty()) {
-    d.gathered.insert(d.gathered.end(), d.level.begin(), d.level.end());
-    if (d.gathered.size() > kMaxGathered) return false;
     d.next_level.clear();
     EpsilonSuccessors(t, d.level, d.next_level);
+    if (d.gathered.empty() && d.next_level.empty()) {
+      // One level, which holds each pair once already: most sets.
+      d.merged.swap(d.level);
+      return d.merged.size() <= kMaxWalkStateElements;
+    }
+    d.gathered.insert(d.gathered.end(), d.level.begin(), d.level.end());
+    if (d.gathered.size() > kMaxGathered) return false;
     if (d.next_level.size() > kMaxGathered) return false;
     KeepLast(d, d.next_level, d.level);
   }
@@ -307,17 +312,10 @@ uint32_t AddStep(LazyDfa& d, uint32_t state, int c) {
   } else if (d.merged.empty()) {
     entry = kDeadState;
   } else {
-    d.pair_scratch.clear();
-    d.count_scratch.clear();
     uint64_t live = 0;
-    for (const uint64_t counted : d.merged) {
-      d.pair_scratch.push_back(PairOf(counted));
-      d.count_scratch.push_back(CountOf(counted));
-      live += CountOf(counted);
-    }
+    for (const uint64_t counted : d.merged) live += CountOf(counted);
     if (live < kMaxPairCount) {
-      const uint32_t next =
-          StateOfPairs(d, d.pair_scratch, d.count_scratch, uint32_t(live));
+      const uint32_t next = StateOfPairs(d, d.merged, uint32_t(live));
       if (next == kNoWalkState) return kGiveUp;  // the cache was emptied
       entry = uint32_t(std::min<uint64_t>(live, kLargeList)) << kListSizeShift |
               uint32_t(d.states[next].flags) << kWalkFlagsShift | next;
@@ -340,8 +338,7 @@ void ResetDfa(LazyDfa& d, const Automaton* t) {
 
 size_t DfaCacheBytes(const LazyDfa& d) {
   return d.states.size() * sizeof(WalkState) +
-         d.elements.size() * sizeof(uint32_t) +
-         d.counts.size() * sizeof(uint32_t) +
+         d.elements.size() * sizeof(uint64_t) +
          d.transitions.size() * sizeof(uint64_t) +
          d.slots.size() * sizeof(uint32_t);
 }

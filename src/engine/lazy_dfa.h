@@ -85,8 +85,8 @@ constexpr uint8_t kWalkPiecesOnly = 4;  // recorded as pieces-or-unknown: the
                                         // follows
 
 struct WalkState {
-  uint32_t first_element;  // its pairs: elements[first_element, + count),
-                           // each held counts[...] times by the list
+  uint32_t first_element;  // its pairs, each with how many times the list
+                           // holds it: elements[first_element, + count)
   uint32_t element_count;
   uint32_t live_count;     // the list's size: the sum of the counts
   uint8_t flags;           // kWalkAnalysis | kWalkUnknown | kWalkPiecesOnly
@@ -102,9 +102,8 @@ struct LazyDfa {
   uint8_t byte_class[256] = {};  // the automaton's, kept here for the step
   std::vector<WalkState> states;
   // Pairs (automaton state << 1 | output not empty), state after state,
-  // and how many times the list holds each.
-  std::vector<uint32_t> elements;
-  std::vector<uint32_t> counts;
+  // each with how many times the list holds it: pair << 32 | count.
+  std::vector<uint64_t> elements;
   // The transitions taken so far, by open addressing: each slot holds
   // (state << 8 | class) + 1 in its high half and the transition in its
   // low half, 0 when empty; at most half full. Most walk states are left
@@ -123,7 +122,6 @@ struct LazyDfa {
   // Scratch for building a set, bounded by kMaxWalkStateElements.
   // Pairs with their counts, packed (pair << 32 | count).
   std::vector<uint64_t> level, next_level, gathered, merged;
-  std::vector<uint32_t> pair_scratch, count_scratch;
   std::vector<uint32_t> seen_keys, seen_marks, seen_places;
   uint32_t mark = 0;
 };
