@@ -72,17 +72,22 @@ struct RecordList {
   }
 };
 
-// Makes room for at least `n` records in `list`, keeping those in use;
-// room grows by doubling.
+// Gives `list` room for at least `n` records, keeping those in use; room
+// grows by doubling. Apart from MakeRoom, so that its check stays inline.
 template <typename T>
-void MakeRoom(RecordList<T>& list, size_t n) {
-  if (n <= list.room) [[likely]]
-    return;
+[[gnu::noinline]] void GrowRoom(RecordList<T>& list, size_t n) {
   const size_t room = std::max(n, list.room * 2);
   std::unique_ptr<T[]> records = std::make_unique_for_overwrite<T[]>(room);
   std::copy(list.begin(), list.end(), records.get());
   list.records = std::move(records);
   list.room = room;
+}
+
+// Makes room for at least `n` records in `list`, keeping those in use.
+template <typename T>
+inline void MakeRoom(RecordList<T>& list, size_t n) {
+  if (n > list.room) [[unlikely]]
+    GrowRoom(list, n);
 }
 
 template <typename T>
