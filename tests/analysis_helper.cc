@@ -117,26 +117,50 @@ std::string RandomText(std::mt19937& g, size_t length) {
   return t;
 }
 
+Step AnalyseFileInPieces(const Automaton& t, const std::string& text,
+                         const Options& options, const PieceParameters& p,
+                         BatchSink sink, void* context, Error* error,
+                         InputReport* report, const std::string& before) {
+  const int input = MemoryFile(before + text);
+  lseek(input, off_t(before.size()), SEEK_SET);
+  bool started = false;
+  const Step step = AnalyseInPieces(&t, options, input, int64_t(before.size()),
+                                    text.size(), p, sink, context, error,
+                                    &started, report);
+  EXPECT_TRUE(started);
+  EXPECT_EQ(lseek(input, 0, SEEK_CUR), off_t(before.size() + text.size()))
+      << "the input is left read to its end";
+  close(input);
+  return step;
+}
+
 Outputs AnalyseInPiecesInProcess(const Automaton& t, const std::string& text,
                                  int s, int a, int m, const PieceParameters& p,
                                  const std::string& before, bool utf8) {
   Outputs outputs;
-  const int input = MemoryFile(before + text);
-  lseek(input, off_t(before.size()), SEEK_SET);
   Options options;
   options.surface_forms = s == 1;
   options.apostrophe_blank = a == 1;
   options.mark_unknown = m == 1;
   options.unknown_words = true;
   options.utf8 = utf8;
-  bool started = false;
-  AnalyseInPieces(&t, options, input, int64_t(before.size()), text.size(), p,
-                  Collect, &outputs, &outputs.error, &started, &outputs.report);
-  EXPECT_TRUE(started);
-  EXPECT_EQ(lseek(input, 0, SEEK_CUR), off_t(before.size() + text.size()))
-      << "the input is left read to its end";
-  close(input);
+  AnalyseFileInPieces(t, text, options, p, Collect, &outputs, &outputs.error,
+                      &outputs.report, before);
   return outputs;
+}
+
+PieceParameters RandomPieceParameters(std::mt19937& g) {
+  PieceParameters p;
+  p.piece_bytes = 1 + g() % 48;
+  p.window_bytes = 1 + g() % (p.piece_bytes + 16);
+  p.threads = 1 + int(g() % 4);  // one worker takes every piece over in turn
+  p.pieces_ahead = 2 + g() % 3;
+  // Small bounds make runs hand their output over as they go, or wait.
+  if (g() % 2 == 0) {
+    p.held_bytes = 1 + g() % 64;
+    p.batch_bytes = 1 + g() % 64;
+  }
+  return p;
 }
 
 std::string Utf8Of(const std::string& latin1) {

@@ -37,6 +37,17 @@ Outputs AnalyseInProcess(const Automaton& t, const std::string& text, int s,
                          size_t block = size_t(1) << 16, bool utf8 = false,
                          size_t dfa_budget = kDfaCacheBytes);
 
+// Analyses, in pieces on several threads, the file holding `before` and
+// then `text`, from the end of `before`, handing the batches to `sink`.
+Step AnalyseFileInPieces(const Automaton& t, const std::string& text,
+                         const Options& options, const PieceParameters& p,
+                         BatchSink sink, void* context, Error* error,
+                         InputReport* report, const std::string& before = "");
+
+// Pieces of a few bytes, small windows, one to four workers and, half the
+// time, runs that hold a few bytes (so they hand over as they go, or wait).
+PieceParameters RandomPieceParameters(std::mt19937& g);
+
 // The same run (-d on) on several threads, in pieces of the file holding
 // `before` and then `text`, analysed from the end of `before`.
 Outputs AnalyseInPiecesInProcess(const Automaton& t, const std::string& text,

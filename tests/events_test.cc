@@ -5,7 +5,8 @@
 // the input's bytes, and the
 // reading parts of each piece, rendered, give back the piece's written
 // bytes. Run on generated dictionaries and texts (superblanks, case, every
-// option, batches cut small) and on the Catalan corpus when it is present.
+// option, batches cut small, files analysed in pieces on several threads)
+// and on the Catalan corpus when it is present.
 
 #include <gtest/gtest.h>
 
@@ -293,6 +294,43 @@ TEST(Events, SameBytesAndSamePiecesWithOrWithoutTheMemory) {
   EXPECT_GT(compounds, 50);
   EXPECT_GT(unknown, 100);
   EXPECT_GT(superblanks, 100);
+}
+
+// A file analysed in pieces on several threads describes the same pieces
+// as one thread does, field for field, whatever the pieces' size, where the
+// runs join and how the output is cut into batches; in Latin-1 and in
+// UTF-8 (piece starts inside characters).
+TEST(Events, TheSamePiecesFromAFileInPieces) {
+  std::mt19937 g(20261207);
+  for (int test_case = 0; test_case < 120; ++test_case) {
+    const bool utf8 = test_case % 2 == 1;
+    const std::string description = utf8
+        ? test_support::RandomLatin1Dictionary(g) : RandomDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(description));
+    const size_t length = 100 + g() % 2000;
+    const std::string text = utf8 ? test_support::RandomUtf8Text(g, length)
+                                  : RandomText(g, length);
+    Options options = MakeOptions(int(g() % 2), int(g() % 2), int(g() % 2),
+                                  true);
+    options.utf8 = utf8;
+    const Written one = Analyse(t, text, options, true);
+    options.unknown_words = true;
+    for (int run = 0; run < 3; ++run) {
+      const PieceParameters p = test_support::RandomPieceParameters(g);
+      Written pieces;
+      Error error;
+      const Step step = test_support::AnalyseFileInPieces(
+          t, text, options, p, CollectPieces, &pieces, &error, nullptr);
+      ASSERT_EQ(step.reached, Reached::kEnd) << error.message;
+      ASSERT_EQ(one.text, pieces.text) << description;
+      ASSERT_EQ(one.unknown_words, pieces.unknown_words);
+      ASSERT_TRUE(one.pieces == pieces.pieces)
+          << FirstDifference(one.pieces, pieces.pieces) << "\npieces of "
+          << p.piece_bytes << ", window " << p.window_bytes << ", "
+          << p.threads << " workers\n" << description;
+    }
+  }
 }
 
 TEST(Events, AStretchOverASuperblankHasItInItsSurface) {

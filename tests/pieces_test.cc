@@ -34,20 +34,6 @@ using test_support::LoadOrFail;
 using test_support::Outputs;
 using test_support::Result;
 
-PieceParameters Small(std::mt19937& g) {
-  PieceParameters p;
-  p.piece_bytes = 1 + g() % 48;
-  p.window_bytes = 1 + g() % (p.piece_bytes + 16);
-  p.threads = 1 + int(g() % 4);  // one worker takes every piece over in turn
-  p.pieces_ahead = 2 + g() % 3;
-  // Small bounds make runs hand their output over as they go, or wait.
-  if (g() % 2 == 0) {
-    p.held_bytes = 1 + g() % 64;
-    p.batch_bytes = 1 + g() % 64;
-  }
-  return p;
-}
-
 // ETIQUEM_SEED=n runs other cases (for long hunts).
 uint32_t Seed() {
   const char* l = std::getenv("ETIQUEM_SEED");
@@ -65,7 +51,7 @@ TEST(Pieces, WriteTheSameAsTheSequentialRun) {
     const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
     const Outputs sequential = AnalyseInProcess(t, text, s, a, m, true);
     for (int test_support = 0; test_support < 3; ++test_support) {
-      const PieceParameters p = Small(g);
+      const PieceParameters p = test_support::RandomPieceParameters(g);
       const Outputs pieces = AnalyseInPiecesInProcess(t, text, s, a, m, p);
       ASSERT_EQ(sequential.text, pieces.text)
           << unknown << "\ntrams of " << p.piece_bytes << ", window "
@@ -93,7 +79,7 @@ TEST(Pieces, Utf8WritesTheSameAsTheSequentialRun) {
     const Outputs sequential = AnalyseInProcess(t, text, s, a, m, true,
                                                 size_t(1) << 17, 64, true);
     for (int run = 0; run < 3; ++run) {
-      const PieceParameters p = Small(g);
+      const PieceParameters p = test_support::RandomPieceParameters(g);
       const Outputs pieces =
           AnalyseInPiecesInProcess(t, text, s, a, m, p, "", true);
       ASSERT_EQ(sequential.text, pieces.text)

@@ -287,6 +287,12 @@ Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
                        Error* error, int threads = 0,
                        InputReport* report = nullptr);
 
+// Whether AnalyseDescriptor, given the same `fd` and `threads`, analyses in
+// pieces on worker threads. Its sink then runs on the calling thread while
+// the workers analyse, so work done in the sink already overlaps the
+// analysis; read as a stream, the sink runs between the analysis's steps.
+bool AnalysesInPieces(int fd, int threads = 0);
+
 // Analyses all of `text` and appends the annotated bytes to `output` (and
 // the unknown-word lines to `unknown_words` when not null; what was found
 // in the input to `report` when not null).

@@ -1,6 +1,8 @@
 // --json on two processors: the engine analyses on the calling thread while
 // a second thread turns the previous batches into JSON lines and writes
-// them.
+// them. For input read as a stream (pipes, terminals); a file analysed in
+// pieces needs no such thread, since its lines are made on the calling
+// thread while the workers analyse (options.cc).
 //
 // Describing each piece (events) keeps the analysis on one thread, and the
 // JSON lines cost about as much again as the analysis (they are 16 times

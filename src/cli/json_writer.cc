@@ -77,16 +77,15 @@ size_t ValidSequence(std::string_view s, size_t i) {
   return n;
 }
 
-// Decimal digits written from the last, two at a time: offsets are most
-// of a line's numbers (std::to_chars took about 120 instructions each here,
-// this about 30).
-void AppendNumber(uint64_t n, JsonText& out) {
+// Decimal digits of `n`, written from the last, two at a time, ending at
+// `end`; returns where they start. Offsets are most of a line's numbers
+// (std::to_chars took about 120 instructions each here, this about 30).
+char* WriteDigits(uint64_t n, char* end) {
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536"
       "37383940414243444546474849505152535455565758596061626364656667686970717273"
       "74757677787980818283848586878889909192939495969798999";
-  char digits[20];  // enough for 2^64 - 1
-  char* first = digits + sizeof digits;
+  char* first = end;
   while (n >= 100) {
     const size_t pair = size_t(n % 100) * 2;
     n /= 100;
@@ -99,8 +98,13 @@ void AppendNumber(uint64_t n, JsonText& out) {
   } else {
     *--first = char('0' + n);
   }
-  out.Put(std::string_view(first, size_t(digits + sizeof digits - first)));
+  return first;
 }
+
+// Enough for 2^64 - 1.
+constexpr size_t kMaxDigits = 20;
+static_assert(sizeof(JsonWriter::last_end_digits) == kMaxDigits);
+
 
 const std::string& TagString(JsonWriter& w, int32_t symbol) {
   const size_t i = size_t(symbol - kFirstTagSymbol);
@@ -152,15 +156,12 @@ void AppendReadingsField(JsonWriter& w, const Batch& batch, const Event& event,
 }
 
 // The "surface", "text" and "readings" fields of reading `e`, from the
-// cache or made and cached.
-void AppendReadingFields(JsonWriter& w, const Batch& batch, const Event& e,
-                         std::string_view surface, std::string_view text,
-                         JsonText& out) {
+// cache or made and cached. The view lasts until the next call.
+std::string_view ReadingFields(JsonWriter& w, const Batch& batch,
+                               const Event& e, std::string_view surface,
+                               std::string_view text) {
   std::string_view kept;
-  if (FindFragment(w.cache, surface, &kept) != nullptr) {
-    out.Put(kept);
-    return;
-  }
+  if (FindFragment(w.cache, surface, &kept) != nullptr) return kept;
   JsonText& fields = w.fields;
   fields.Clear();
   fields.Put(",\"surface\":"sv);
@@ -168,8 +169,53 @@ void AppendReadingFields(JsonWriter& w, const Batch& batch, const Event& e,
   fields.Put(",\"text\":"sv);
   AppendJsonString(text, w.utf8, fields);
   AppendReadingsField(w, batch, e, fields);
-  out.Put(fields.View());
   KeepFragment(w.cache, surface, fields.View());
+  return fields.View();
+}
+
+// The "surface" and "text" fields of a piece written as it came: the same
+// bytes twice, made once. Runs of blanks and punctuation repeat as words
+// do, so they are kept by their text too. The view lasts until the next
+// call.
+std::string_view PlainFields(JsonWriter& w, std::string_view text) {
+  std::string* one_byte = nullptr;
+  if (text.size() == 1) {
+    one_byte = &w.one_byte_fields[uint8_t(text[0])];
+    if (!one_byte->empty()) return *one_byte;
+  }
+  std::string_view kept;
+  if (one_byte == nullptr &&
+      FindFragment(w.plain_cache, text, &kept) != nullptr)
+    return kept;
+  JsonText& fields = w.fields;
+  fields.Clear();
+  fields.Put(",\"surface\":"sv);
+  const size_t begin = fields.View().size();
+  AppendJsonString(text, w.utf8, fields);
+  const size_t size = fields.View().size() - begin;
+  fields.Put(",\"text\":"sv);
+  char* copy = fields.Room(size);  // may move the bytes: View() after it
+  std::memcpy(copy, fields.View().data() + begin, size);
+  fields.Commit(size);
+  if (one_byte != nullptr) {
+    one_byte->assign(fields.View());
+    return *one_byte;
+  }
+  KeepFragment(w.plain_cache, text, fields.View());
+  return fields.View();
+}
+
+// The "surface" and "text" fields of the other pieces (unknown words and
+// superblanks). The view lasts until the next call.
+std::string_view OtherFields(JsonWriter& w, std::string_view surface,
+                             std::string_view text) {
+  JsonText& fields = w.fields;
+  fields.Clear();
+  fields.Put(",\"surface\":"sv);
+  AppendJsonString(surface, w.utf8, fields);
+  fields.Put(",\"text\":"sv);
+  AppendJsonString(text, w.utf8, fields);
+  return fields.View();
 }
 
 uint64_t HashOf(std::string_view key) {
@@ -178,26 +224,59 @@ uint64_t HashOf(std::string_view key) {
   return h | 1;
 }
 
-// One line: the fields every piece has, then its readings.
-void AppendLine(JsonWriter& w, const Batch& batch, PieceKind kind,
-                uint64_t start, uint64_t end, std::string_view surface,
-                std::string_view text, const Event* reading,
-                JsonText& out) {
-  out.Put("{\"kind\":\""sv);
-  out.Put(KindName(kind));
-  out.Put("\",\"start\":"sv);
-  AppendNumber(start, out);
-  out.Put(",\"end\":"sv);
-  AppendNumber(end, out);
-  if (reading != nullptr) {
-    AppendReadingFields(w, batch, *reading, surface, text, out);
-  } else {
-    out.Put(",\"surface\":"sv);
-    AppendJsonString(surface, w.utf8, out);
-    out.Put(",\"text\":"sv);
-    AppendJsonString(text, w.utf8, out);
+// What a line starts with, up to the digits of "start".
+std::string_view LinePrefix(PieceKind kind) {
+  switch (kind) {
+    case PieceKind::kReading:
+      return "{\"kind\":\"reading\",\"start\":"sv;
+    case PieceKind::kUnknownWord:
+      return "{\"kind\":\"unknown\",\"start\":"sv;
+    case PieceKind::kCharacter:
+      return "{\"kind\":\"plain\",\"start\":"sv;
+    case PieceKind::kSuperblank:
+      return "{\"kind\":\"superblank\",\"start\":"sv;
   }
-  out.Put("}\n"sv);
+  return "{\"kind\":\"plain\",\"start\":"sv;
+}
+constexpr size_t kMaxLinePrefix = sizeof "{\"kind\":\"superblank\",\"start\":" - 1;
+
+// Writes `s` at `p` and returns where it ends.
+char* Copy(char* p, std::string_view s) {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+// One line: the kind and offsets every piece has, then `fields`. Room for
+// the whole line is taken once; the offsets' digits are copied at a fixed
+// size (a move or two), then the end advances by their count.
+void AppendLine(JsonWriter& w, PieceKind kind, uint64_t start, uint64_t end,
+                std::string_view fields, JsonText& out) {
+  constexpr std::string_view kEnd = ",\"end\":"sv;
+  constexpr std::string_view kClose = "}\n"sv;
+  const std::string_view prefix = LinePrefix(kind);
+  assert(prefix.size() <= kMaxLinePrefix);
+  char* const first = out.Room(kMaxLinePrefix + 2 * kMaxDigits + kEnd.size() +
+                               fields.size() + kClose.size());
+  char* p = Copy(first, prefix);
+  char digits[2 * kMaxDigits] = {};  // written at the back half, copied whole
+  char* const digits_end = digits + kMaxDigits;
+  if (start != w.last_end) {
+    const char* d = WriteDigits(start, digits_end);
+    w.last_end_size = uint8_t(digits_end - d);
+    std::memcpy(w.last_end_digits, d, kMaxDigits);
+  }
+  std::memcpy(p, w.last_end_digits, kMaxDigits);
+  p += w.last_end_size;
+  p = Copy(p, kEnd);
+  const char* d = WriteDigits(end, digits_end);
+  std::memcpy(w.last_end_digits, d, kMaxDigits);
+  w.last_end_size = uint8_t(digits_end - d);
+  w.last_end = end;
+  std::memcpy(p, w.last_end_digits, kMaxDigits);
+  p += w.last_end_size;
+  p = Copy(p, fields);
+  p = Copy(p, kClose);
+  out.Commit(size_t(p - first));
 }
 
 std::string_view Written(const Batch& batch, const Event& e) {
@@ -292,9 +371,11 @@ void AppendJsonString(std::string_view bytes, bool utf8, std::string& out) {
   out += text.View();
 }
 
-void AppendJsonLines(JsonWriter& w, const Batch& batch, JsonText& out) {
+size_t AppendJsonLines(JsonWriter& w, const Batch& batch, size_t first_event,
+                       size_t max_bytes, JsonText& out) {
   const std::span<const Event> events = batch.events;
-  for (size_t i = 0; i < events.size();) {
+  for (size_t i = first_event; i < events.size();) {
+    if (out.View().size() >= max_bytes) return i;
     const Event& e = events[i];
     switch (e.kind) {
       case PieceKind::kCharacter: {
@@ -306,40 +387,50 @@ void AppendJsonLines(JsonWriter& w, const Batch& batch, JsonText& out) {
           ++j;
         const std::string_view text = batch.output.substr(
             e.output_begin, events[j - 1].output_end - e.output_begin);
-        AppendLine(w, batch, e.kind, e.input_begin, events[j - 1].input_end,
-                   text, text, nullptr, out);
+        AppendLine(w, e.kind, e.input_begin, events[j - 1].input_end,
+                   PlainFields(w, text), out);
         i = j;
         continue;
       }
       case PieceKind::kSuperblank: {
         // As it came, with the closer that the end of the input may lack.
         const std::string_view text = Written(batch, e);
-        AppendLine(w, batch, e.kind, e.input_begin, e.input_end,
-                   text.substr(0, e.input_end - e.input_begin), text, nullptr,
+        AppendLine(w, e.kind, e.input_begin, e.input_end,
+                   OtherFields(w, text.substr(0, e.input_end - e.input_begin),
+                               text),
                    out);
         break;
       }
       case PieceKind::kUnknownWord:
-      case PieceKind::kReading:
-        AppendLine(w, batch, e.kind, e.input_begin, e.input_end,
-                   batch.surfaces.substr(e.surface_begin,
-                                         e.surface_end - e.surface_begin),
-                   Written(batch, e),
-                   e.kind == PieceKind::kReading ? &e : nullptr, out);
+      case PieceKind::kReading: {
+        const std::string_view surface = batch.surfaces.substr(
+            e.surface_begin, e.surface_end - e.surface_begin);
+        AppendLine(w, e.kind, e.input_begin, e.input_end,
+                   e.kind == PieceKind::kReading
+                       ? ReadingFields(w, batch, e, surface, Written(batch, e))
+                       : OtherFields(w, surface, Written(batch, e)),
+                   out);
         break;
+      }
     }
     ++i;
   }
+  return events.size();
 }
 
 bool WriteJsonBatch(void* context, const Batch& batch) {
   JsonWriter& w = *static_cast<JsonWriter*>(context);
-  w.lines.Clear();
-  AppendJsonLines(w, batch, w.lines);
   Batch lines;
-  lines.output = w.lines.View();
   lines.unknown_words = batch.unknown_words;
-  return WriteBatch(w.files, lines);
+  size_t next = 0;
+  do {
+    w.lines.Clear();
+    next = AppendJsonLines(w, batch, next, kJsonWriteBytes, w.lines);
+    lines.output = w.lines.View();
+    if (!WriteBatch(w.files, lines)) return false;
+    lines.unknown_words = {};
+  } while (next < batch.events.size());
+  return true;
 }
 
 }  // namespace etiquem

@@ -277,7 +277,11 @@ int RunProgram(int argc, char** argv) {
   json.files = &files;
   InputReport report;
   Step step;
-  if (o.json == 1) {
+  if (o.json == 1 && AnalysesInPieces(input_fd)) {
+    // The lines are made on this thread while the workers analyse.
+    step = AnalyseDescriptor(*dictionary, options, input_fd, WriteJsonBatch,
+                             &json, &error, 0, &report);
+  } else if (o.json == 1) {
     JsonPipeline pipeline(&json);
     step = AnalyseDescriptor(*dictionary, options, input_fd,
                              JsonPipeline::Sink, &pipeline, &error, 0, &report);

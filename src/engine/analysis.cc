@@ -179,6 +179,14 @@ void AfterAttempt(Analyser& an, RingIndex last) {
 // written with a closer the input lacks).
 void AppendSurface(const Analyser& an, RingIndex last, std::string& surfaces) {
   const Reader& reader = an.reader;
+  // Latin-1 with no superblank waiting (so none inside the stretch): the
+  // stretch's bytes are the attempt's characters as stepped, in one append.
+  if (!an.options.utf8 && reader.pending_superblanks.empty()) {
+    const int length = RingAdd(last, -int(an.start_index)) + 1;
+    assert(length <= an.surface_length);
+    surfaces.append(an.surface, size_t(length));
+    return;
+  }
   // Characters are gathered here and appended together: one append per
   // stretch rather than one per character (a tenth of the cost of events).
   char characters[kMaxAttemptCharacters * 4];

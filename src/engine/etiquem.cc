@@ -154,6 +154,14 @@ RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
   return result;
 }
 
+bool AnalysesInPieces(int fd, int threads) {
+  PieceParameters pieces;
+  pieces.threads = threads > 0 ? threads : PieceThreads();
+  int64_t start = 0;
+  uint64_t size = 0;
+  return PiecesWorthwhile(fd, pieces, start, size);
+}
+
 Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
                        int fd, BatchSink sink, void* sink_context,
                        Error* error, int threads, InputReport* report) {
@@ -164,7 +172,7 @@ Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
     pieces.threads = threads > 0 ? threads : PieceThreads();
     int64_t start = 0;
     uint64_t size = 0;
-    if (!options.events && PiecesWorthwhile(fd, pieces, start, size)) {
+    if (PiecesWorthwhile(fd, pieces, start, size)) {
       bool started = false;
       const Step step =
           AnalyseInPieces(&dictionary.automaton(), options, fd, start, size,

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <condition_variable>
@@ -30,6 +31,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "engine/messages.h"
 
@@ -45,14 +47,68 @@ enum PieceStatus : uint8_t {
   kCovered = 2,  // a run that started earlier reached it first
 };
 
+// With Options::events, what describes a stretch of a run's output: the
+// events, reading parts, symbols and surfaces of the batches that made it,
+// kept as the batches gave them, one after the other. Each batch is a
+// segment: its records index its own part of each array and its events'
+// output offsets count from its first output byte, so a batch is copied in
+// four block copies (rebasing every record cost a sixth of a worker's
+// time) and handed on as it was, but for the one cut by a join.
+struct EventRecords {
+  struct Segment {
+    uint64_t output_begin = 0;  // in the held output
+    size_t first_event = 0;
+    size_t first_part = 0;
+    size_t first_symbol = 0;
+    size_t first_surface = 0;
+  };
+  std::vector<Segment> segments;
+  std::vector<Event> events;
+  std::vector<ReadingPart> parts;
+  std::vector<int32_t> symbols;
+  std::string surfaces;
+
+  // Appends the descriptions of `batch`, whose output starts `output_base`
+  // bytes into the stretch.
+  void Append(const Batch& batch, uint64_t output_base) {
+    segments.push_back(Segment{output_base, events.size(), parts.size(),
+                               symbols.size(), surfaces.size()});
+    events.insert(events.end(), batch.events.begin(), batch.events.end());
+    parts.insert(parts.end(), batch.parts.begin(), batch.parts.end());
+    symbols.insert(symbols.end(), batch.symbols.begin(), batch.symbols.end());
+    surfaces.append(batch.surfaces);
+  }
+  // Bytes held, counted against a run's bound.
+  size_t Bytes() const {
+    return segments.size() * sizeof(Segment) + events.size() * sizeof(Event) +
+           parts.size() * sizeof(ReadingPart) +
+           symbols.size() * sizeof(int32_t) + surfaces.size();
+  }
+  void Clear() {
+    segments.clear();
+    events.clear();
+    parts.clear();
+    symbols.clear();
+    surfaces.clear();
+  }
+  void Swap(EventRecords& other) {
+    segments.swap(other.segments);
+    events.swap(other.events);
+    parts.swap(other.parts);
+    symbols.swap(other.symbols);
+    surfaces.swap(other.surfaces);
+  }
+};
+
 // A chunk of a run's output handed to the writer: bytes from `output_offset`
 // and `unknown_offset` onwards of the run's two outputs, counted from the
-// run's start.
+// run's start, and what describes them (offsets counted from the chunk's).
 struct OutputChunk {
   uint64_t output_offset = 0;
   uint64_t unknown_offset = 0;
   std::string output_text;
   std::string unknown_text;
+  EventRecords records;
 };
 
 // Chunks of the run being written that may wait for the writer.
@@ -131,6 +187,7 @@ struct PieceRun {
   std::vector<CleanCut> cuts;   // cuts noted so far
   std::string held_output;      // output delivered, not yet handed over
   std::string held_unknown;
+  EventRecords held_records;    // with Options::events: of `held_output`
 };
 
 // What a worker keeps from one run to the next: the analysis with its
@@ -206,6 +263,7 @@ void HandOver(PieceCoordination& c, PieceRun& w) {
   chunk.unknown_offset = w.unknown_handed_over;
   chunk.output_text.swap(w.held_output);
   chunk.unknown_text.swap(w.held_unknown);
+  chunk.records.Swap(w.held_records);
   w.output_handed_over += chunk.output_text.size();
   w.unknown_handed_over += chunk.unknown_text.size();
   TakeEmptyBuffer(c, w.held_output);
@@ -241,9 +299,11 @@ bool HoldBatch(void* context, const Batch& batch) {
     w.gave_up = true;
     return false;
   }
+  if (!batch.events.empty())
+    w.held_records.Append(batch, w.held_output.size());
   w.held_output.append(batch.output);
   w.held_unknown.append(batch.unknown_words);
-  if (w.held_output.size() + w.held_unknown.size() <
+  if (w.held_output.size() + w.held_unknown.size() + w.held_records.Bytes() <
       worker.coordination->parameters.held_bytes)
     return true;
   if (HandOverHeld(*worker.coordination, w)) return true;
@@ -334,7 +394,11 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
   std::string held_output, held_unknown;
   held_output.swap(w.held_output);
   held_unknown.swap(w.held_unknown);
+  EventRecords held_records;
+  held_records.Swap(w.held_records);
+  held_records.Clear();
   w = PieceRun{};
+  w.held_records.Swap(held_records);
   w.cuts.swap(cuts);
   w.cuts.clear();
   w.held_output.swap(held_output);
@@ -452,24 +516,93 @@ void WorkOrGiveUp(PieceCoordination& c) {
   }
 }
 
+// Hands [output_a, output_b) of `chunk`'s output to the sink as the batches
+// of its segments, with their events; `unknown_words` goes with the first.
+// Joins are at clean cuts, between stretches: the events of the part are
+// those written within it, whole. The events of a segment the part starts
+// inside are rebased in place. False when the sink refused a batch.
+bool WriteSegments(OutputChunk& chunk, size_t output_a, size_t output_b,
+                   std::string_view unknown_words, BatchSink sink,
+                   void* sink_context, uint64_t& written) {
+  const EventRecords& r = chunk.records;
+  for (size_t k = 0; k < r.segments.size(); ++k) {
+    const EventRecords::Segment& segment = r.segments[k];
+    const bool last = k + 1 == r.segments.size();
+    const EventRecords::Segment end_of_records{
+        chunk.output_text.size(), r.events.size(), r.parts.size(),
+        r.symbols.size(), r.surfaces.size()};
+    const EventRecords::Segment& next = last ? end_of_records : r.segments[k + 1];
+    const size_t a = std::max<size_t>(output_a, size_t(segment.output_begin));
+    const size_t b = std::min<size_t>(output_b, size_t(next.output_begin));
+    if (a >= b) continue;
+    const size_t from = a - size_t(segment.output_begin);  // in the segment
+    const size_t to = b - size_t(segment.output_begin);
+    Event* const events = chunk.records.events.data();
+    Event* first = std::lower_bound(
+        events + segment.first_event, events + next.first_event, from,
+        [](const Event& e, size_t at) { return e.output_begin < at; });
+    Event* end = std::lower_bound(
+        first, events + next.first_event, to,
+        [](const Event& e, size_t at) { return e.output_begin < at; });
+    for (Event* e = first; e != end && from > 0; ++e) {
+      assert(e->output_end <= to);
+      e->output_begin -= uint32_t(from);
+      e->output_end -= uint32_t(from);
+    }
+    Batch batch;
+    batch.output = std::string_view(chunk.output_text).substr(a, b - a);
+    batch.output_offset = written;
+    batch.unknown_words = unknown_words;
+    batch.events = std::span<const Event>(first, size_t(end - first));
+    batch.parts = std::span<const ReadingPart>(r.parts).subspan(
+        segment.first_part, next.first_part - segment.first_part);
+    batch.symbols = std::span<const int32_t>(r.symbols).subspan(
+        segment.first_symbol, next.first_symbol - segment.first_symbol);
+    batch.surfaces = std::string_view(r.surfaces).substr(
+        segment.first_surface, next.first_surface - segment.first_surface);
+    written += batch.output.size();
+    unknown_words = {};
+    if (!sink(sink_context, batch)) return false;
+  }
+  if (unknown_words.empty()) return true;
+  Batch batch;
+  batch.output_offset = written;
+  batch.unknown_words = unknown_words;
+  return sink(sink_context, batch);
+}
+
 // Hands [begin, end) of a run's two outputs, given a chunk of them, to the
-// caller's sink. False when the sink refused it.
-bool WritePart(const OutputChunk& chunk, const CleanCut& from,
-               uint64_t output_end, uint64_t unknown_end, BatchSink sink,
-               void* sink_context) {
-  auto part = [](const std::string& text, uint64_t chunk_offset,
-                 uint64_t begin, uint64_t end) {
+// caller's sink, with the events of that output. False when the sink
+// refused it. `written` counts the output bytes handed to the sink so far.
+bool WritePart(OutputChunk& chunk, const CleanCut& from, uint64_t output_end,
+               uint64_t unknown_end, BatchSink sink, void* sink_context,
+               uint64_t& written) {
+  // [a, b) of `text`, whose first byte is `chunk_offset` of its stream.
+  auto bounds = [](const std::string& text, uint64_t chunk_offset,
+                   uint64_t begin, uint64_t end) {
     const uint64_t a = std::max(begin, chunk_offset);
     const uint64_t b = std::min(end, chunk_offset + text.size());
-    return a < b ? std::string_view(text).substr(a - chunk_offset, b - a)
-                 : std::string_view();
+    return a < b ? std::pair<size_t, size_t>(a - chunk_offset, b - chunk_offset)
+                 : std::pair<size_t, size_t>(0, 0);
   };
+  const auto [output_a, output_b] = bounds(
+      chunk.output_text, chunk.output_offset, from.output_bytes, output_end);
+  const auto [unknown_a, unknown_b] =
+      bounds(chunk.unknown_text, chunk.unknown_offset, from.unknown_bytes,
+             unknown_end);
+  const std::string_view unknown_words =
+      std::string_view(chunk.unknown_text)
+          .substr(unknown_a, unknown_b - unknown_a);
+  if (!chunk.records.segments.empty())
+    return WriteSegments(chunk, output_a, output_b, unknown_words, sink,
+                         sink_context, written);
   Batch batch;
-  batch.output = part(chunk.output_text, chunk.output_offset,
-                      from.output_bytes, output_end);
-  batch.unknown_words = part(chunk.unknown_text, chunk.unknown_offset,
-                             from.unknown_bytes, unknown_end);
+  batch.output = std::string_view(chunk.output_text)
+                     .substr(output_a, output_b - output_a);
+  batch.unknown_words = unknown_words;
   if (batch.output.empty() && batch.unknown_words.empty()) return true;
+  batch.output_offset = written;
+  written += batch.output.size();
   return sink(sink_context, batch);
 }
 
@@ -479,7 +612,8 @@ Step WriteInOrder(PieceCoordination& c, BatchSink sink, void* sink_context,
                   Error* error) {
   uint64_t i = 0;
   CleanCut from;  // where run i's output starts counting (the join)
-  uint64_t written = 0;
+  uint64_t written = 0;         // input offset where run i's output starts
+  uint64_t output_written = 0;  // output bytes handed to the sink
   std::unique_lock<std::mutex> lock(c.mutex);
   for (;;) {
     Piece& piece = PieceAt(c, i);
@@ -499,8 +633,8 @@ Step WriteInOrder(PieceCoordination& c, BatchSink sink, void* sink_context,
       const uint64_t output_end = end_known ? piece.output_end : kNone;
       const uint64_t unknown_end = end_known ? piece.unknown_end : kNone;
       lock.unlock();
-      const bool taken =
-          WritePart(chunk, from, output_end, unknown_end, sink, sink_context);
+      const bool taken = WritePart(chunk, from, output_end, unknown_end, sink,
+                                   sink_context, output_written);
       lock.lock();
       GiveBack(c, chunk.output_text);
       GiveBack(c, chunk.unknown_text);
@@ -651,7 +785,6 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   c.origin = start;
   c.input_size = size;
   c.options = options;
-  c.options.events = false;
   c.parameters = parameters;
   if (c.parameters.piece_bytes == 0) c.parameters.piece_bytes = 1;
   // A piece start moves forward by at most 3 bytes to a character start:

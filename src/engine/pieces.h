@@ -99,7 +99,8 @@ bool PiecesWorthwhile(int fd, const PieceParameters& parameters,
 
 // Analyses the `size` bytes of `fd` from file offset `start` in pieces and
 // hands the result to `sink`: the same bytes, and the same failure, as the
-// sequential loop (batches may be cut elsewhere). Events are not described.
+// sequential loop (batches may be cut elsewhere), and with Options::events
+// the same events (a batch's events describe its output).
 // Leaves the file offset at the end of what was read. Returns kEnd,
 // kStopped or kError (with `error`); `started` is false, and nothing was
 // read, when no thread could be started. After kEnd, `report` (when not
