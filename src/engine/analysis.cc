@@ -817,7 +817,8 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
     j = 0;
     total = 0;
     state = kStartState;
-    lone_before = LoneCharacterFits(an, 0) ? an.limit : 0;
+    // Writing the attempt can only have written superblanks that waited.
+    if (lone_before == 0 && LoneCharacterFits(an, 0)) lone_before = an.limit;
     again = true;
   }
   if (p != first) sync();
