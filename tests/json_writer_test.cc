@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "cli/json_pipeline.h"
 #include "process.h"
@@ -100,6 +103,65 @@ TEST(JsonWriter, FragmentCache) {
   none.max_bytes = 0;
   KeepFragment(none, "casa", "x");
   EXPECT_EQ(FindFragment(none, "casa", &value), nullptr);
+}
+
+// The "start" and "end" of each line are the pieces' offsets, whatever
+// their digits: ends one past 9, 99, 999... (the kept digits carry into a
+// new one), long pieces, and starts that do not follow the end before
+// (a batch of a run that began elsewhere), up to 2^64 - 1.
+TEST(JsonWriter, OffsetsWhateverTheirDigits) {
+  std::mt19937_64 g(7122026);
+  std::vector<uint64_t> bounds;
+  for (uint64_t at = 0; at < 200000;) {
+    bounds.push_back(at);
+    at += g() % 4 == 0 ? 1 + g() % 1500 : 1 + g() % 9;
+  }
+  for (uint64_t p = 10; p != 0 && p < UINT64_MAX / 10; p *= 10) {
+    bounds.push_back(p - 3);
+    bounds.push_back(p - 1);
+    bounds.push_back(p);
+  }
+  bounds.push_back(UINT64_MAX - 20);
+  bounds.push_back(UINT64_MAX - 11);
+  bounds.push_back(UINT64_MAX - 1);
+  bounds.push_back(UINT64_MAX);
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+  // Pieces [bounds[i], bounds[i+1]), a gap after every seventh; one byte of
+  // output each.
+  std::vector<Event> events;
+  std::string output;
+  for (size_t i = 0; i + 1 < bounds.size(); ++i) {
+    if (i % 7 == 6) continue;
+    Event e;
+    e.kind = i % 2 == 0 ? PieceKind::kCharacter : PieceKind::kUnknownWord;
+    e.input_begin = bounds[i];
+    e.input_end = bounds[i + 1];
+    e.output_begin = uint32_t(output.size());
+    output.push_back(i % 2 == 0 ? ' ' : 'x');
+    e.output_end = uint32_t(output.size());
+    e.surface_end = e.kind == PieceKind::kUnknownWord ? 1 : 0;
+    events.push_back(e);
+  }
+  Batch batch;
+  batch.output = output;
+  batch.events = events;
+  batch.surfaces = "x";  // every unknown word's surface
+  JsonWriter writer;
+  JsonText lines;
+  ASSERT_EQ(AppendJsonLines(writer, batch, 0, SIZE_MAX, lines), events.size());
+  std::string expected;
+  for (const Event& e : events) {
+    expected += e.kind == PieceKind::kCharacter
+                    ? "{\"kind\":\"plain\",\"start\":"
+                    : "{\"kind\":\"unknown\",\"start\":";
+    expected += std::to_string(e.input_begin) + ",\"end\":" +
+                std::to_string(e.input_end);
+    expected += e.kind == PieceKind::kCharacter
+                    ? ",\"surface\":\" \",\"text\":\" \"}\n"
+                    : ",\"surface\":\"x\",\"text\":\"x\"}\n";
+  }
+  EXPECT_EQ(lines.View(), expected);
 }
 
 // The JSON lines of `corpus_path` with dictionary

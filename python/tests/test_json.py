@@ -71,3 +71,42 @@ def test_utf8_corpus(catalan, catalan_text):
     tokens = catalan.analyse(text)
     assert [(l["kind"], l["surface"], l["text"]) for l in lines] == [
         (t.kind, t.surface, t.text) for t in tokens]
+
+
+def merged(lines):
+    """Runs of plain lines joined: where such a run is cut depends on how
+    the output was handed over, not on the input."""
+    out = []
+    for line in lines:
+        last = out[-1] if out else None
+        if (last is not None and line["kind"] == "plain" == last["kind"]
+                and last["end"] == line["start"]):
+            out[-1] = dict(last, end=line["end"],
+                           surface=last["surface"] + line["surface"],
+                           text=last["text"] + line["text"])
+        else:
+            out.append(line)
+    return out
+
+
+@pytest.mark.parametrize("options,utf8", [([], False),
+                                          (["-m", "-s", "-a"], False),
+                                          (["--utf8"], True)])
+def test_file_in_pieces(catalan, catalan_text, options, utf8, tmp_path):
+    """A file is analysed in pieces on several threads, its lines made while
+    they run: the same pieces, readings and unknown words as one thread
+    reading a pipe."""
+    data = catalan_text
+    if utf8:
+        data = data.decode("latin-1").replace("'", "\u2019", 500).encode()
+    path = tmp_path / "text"
+    path.write_bytes(data)
+    unknown_file = tmp_path / "unknown-file.txt"
+    unknown_pipe = tmp_path / "unknown-pipe.txt"
+    out = run_program(catalan.path, b"", "--json", *options, "-d",
+                      str(unknown_file), "-f", str(path)).stdout
+    from_file = [json.loads(line) for line in out.decode("utf-8").splitlines()]
+    through_pipe = json_lines(catalan, data, *options, "-d", str(unknown_pipe))
+    assert len(from_file) > 10000
+    assert merged(from_file) == merged(through_pipe)
+    assert unknown_file.read_bytes() == unknown_pipe.read_bytes()

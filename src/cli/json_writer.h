@@ -52,10 +52,16 @@ struct FragmentCache {
   size_t max_bytes = size_t(4) << 20;
 };
 
-// The value kept for `key`, or null.
+// The value kept for `key`, or null; `hash` is HashOf(key).
 const std::string_view* FindFragment(FragmentCache& cache,
                                      std::string_view key,
                                      std::string_view* value);
+const std::string_view* FindFragment(FragmentCache& cache,
+                                     std::string_view key, uint64_t hash,
+                                     std::string_view* value);
+
+// The hash the cache keys `key` by (never 0).
+uint64_t HashOf(std::string_view key);
 
 // Keeps `value` for `key` (not already kept).
 void KeepFragment(FragmentCache& cache, std::string_view key,
