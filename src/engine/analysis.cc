@@ -273,15 +273,17 @@ inline std::string_view StretchKey(const Analyser& an, int length) {
 
 // Keeps what the stretch of the attempt's first `length` characters wrote:
 // `text` from `source`, described by `parts` (whose first_symbol indexes
-// `symbols`).
+// `symbols`), unless the memory holds it. `missing`: the caller looked
+// these characters up, written from `source`, and found nothing.
 template <bool kUtf8>
 void Remember(Analyser& an, int length, std::string_view text,
               TextSource source, std::span<const ReadingPart> parts,
-              const int32_t* symbols) {
+              const int32_t* symbols, bool missing) {
   if (source == kOwnCharacter) return;
   const std::string_view key = StretchKey<kUtf8>(an, length);
   const uint32_t hash = StretchHash(key, source);
-  if (FindStretch(an.memory, key, source, hash) != nullptr) return;
+  if (!missing && FindStretch(an.memory, key, source, hash) != nullptr)
+    return;
   try {
     StoreStretch(an.memory, key, source, hash, text, parts, symbols);
   } catch (const std::bad_alloc&) {
@@ -346,9 +348,12 @@ inline PieceKind KindOf(TextSource source) {
 
 // Writes the stretch of the walked attempt's first `length` characters
 // from the records of the full walk and, when `store`, keeps what it wrote
-// in the memory. Returns the stretch's last entry.
+// in the memory; `missing` is a source under which the memory was just
+// found not to hold these characters (kOwnCharacter: none). Returns the
+// stretch's last entry.
 template <bool kUtf8>
-RingIndex EmitStretch(Analyser& an, int length, bool store) {
+RingIndex EmitStretch(Analyser& an, int length, bool store,
+                      TextSource missing = kOwnCharacter) {
   const RingIndex last = RingAdd(an.start_index, length - 1);
   const StepRecord& record = an.records.steps[length - 1];
   RecordSources sources{&an.live_states, &an.acceptances, an.surface};
@@ -371,8 +376,9 @@ RingIndex EmitStretch(Analyser& an, int length, bool store) {
   if (store) {
     const std::span<const ReadingPart> parts(out.parts.data() + first_part,
                                              out.parts.size() - first_part);
+    const TextSource source = SourceOf(kind);
     Remember<kUtf8>(an, length, std::string_view(out.text).substr(begin),
-                    SourceOf(kind), parts, out.symbols.data());
+                    source, parts, out.symbols.data(), source == missing);
   }
   CheckThreshold(out);
   if (kind == PieceKind::kUnknownWord && an.options.unknown_words)
@@ -505,7 +511,7 @@ void EmitWalked(Analyser& an) {
     return;
   }
   WalkStretchWithOutputs<kUtf8>(an, length, source);
-  EmitStretch<kUtf8>(an, length, true);
+  EmitStretch<kUtf8>(an, length, true, source);
 }
 
 // Hands the attempt under way to the full walk, which steps it again from
