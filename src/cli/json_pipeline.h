@@ -4,11 +4,10 @@
 // pieces needs no such thread, since its lines are made on the calling
 // thread while the workers analyse (options.cc).
 //
-// Describing each piece (events) keeps the analysis on one thread, and the
-// JSON lines cost about as much again as the analysis (they are 16 times
-// the annotated text's size). Done one after the other, that is about
-// three times the plain output's time from a file; side by side, the two
-// halves overlap (bench/README.md has the figures).
+// Read as a stream, the analysis is on one thread, and the JSON lines cost
+// about a third as much again as the analysis with events (they are 16
+// times the annotated text's size); side by side, the two overlap
+// (bench/README.md has the figures).
 //
 // The engine's batch is only valid during the sink's call, so the sink
 // copies it into a free slot (a copy of the batch is a few percent of its
