@@ -109,11 +109,12 @@ inline void KeyWords(const char* p, size_t n, uint64_t& a, uint64_t& b) {
   } else if (n >= 4) {
     a = LoadKey32(p);
     b = LoadKey32(p + n - 4);
-  } else {
-    a = n == 0 ? 0
-               : uint64_t(uint8_t(p[0])) << 16 | uint64_t(uint8_t(p[n / 2])) << 8 |
-                     uint8_t(p[n - 1]);
+  } else if (n > 0) {
+    a = uint64_t(uint8_t(p[0])) << 16 | uint64_t(uint8_t(p[n / 2])) << 8 |
+        uint8_t(p[n - 1]);
     b = 0;
+  } else {
+    a = b = 0;
   }
 }
 
