@@ -293,6 +293,10 @@ Step AnalyseDescriptor(const Dictionary& dictionary, const Options& options,
 // analysis; read as a stream, the sink runs between the analysis's steps.
 bool AnalysesInPieces(int fd, int threads = 0);
 
+// The threads AnalyseDescriptor starts when given 0: one per processor, at
+// most four.
+int AnalysisThreads();
+
 // Analyses all of `text` and appends the annotated bytes to `output` (and
 // the unknown-word lines to `unknown_words` when not null; what was found
 // in the input to `report` when not null).

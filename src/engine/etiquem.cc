@@ -154,6 +154,8 @@ RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
   return result;
 }
 
+int AnalysisThreads() { return PieceThreads(); }
+
 bool AnalysesInPieces(int fd, int threads) {
   PieceParameters pieces;
   pieces.threads = threads > 0 ? threads : PieceThreads();
