@@ -155,6 +155,19 @@ void AppendReadingsField(JsonWriter& w, const Batch& batch, const Event& event,
   out.Put(']');
 }
 
+// The "surface" and "text" fields, made in `w.fields`: those of unknown
+// words and superblanks. The view lasts until the next call.
+std::string_view TextFields(JsonWriter& w, std::string_view surface,
+                            std::string_view text) {
+  JsonText& fields = w.fields;
+  fields.Clear();
+  fields.Put(",\"surface\":"sv);
+  AppendJsonString(surface, w.utf8, fields);
+  fields.Put(",\"text\":"sv);
+  AppendJsonString(text, w.utf8, fields);
+  return fields.View();
+}
+
 // The "surface", "text" and "readings" fields of reading `e`, from the
 // cache or made and cached. The view lasts until the next call.
 std::string_view ReadingFields(JsonWriter& w, const Batch& batch,
@@ -163,15 +176,10 @@ std::string_view ReadingFields(JsonWriter& w, const Batch& batch,
   std::string_view kept;
   if (FindFragment(w.cache, surface, surface_hash, &kept) != nullptr)
     return kept;
-  JsonText& fields = w.fields;
-  fields.Clear();
-  fields.Put(",\"surface\":"sv);
-  AppendJsonString(surface, w.utf8, fields);
-  fields.Put(",\"text\":"sv);
-  AppendJsonString(text, w.utf8, fields);
-  AppendReadingsField(w, batch, e, fields);
-  KeepFragment(w.cache, surface, fields.View());
-  return fields.View();
+  TextFields(w, surface, text);
+  AppendReadingsField(w, batch, e, w.fields);
+  KeepFragment(w.cache, surface, w.fields.View());
+  return w.fields.View();
 }
 
 // The "surface" and "text" fields of a piece written as it came: the same
@@ -203,19 +211,6 @@ std::string_view PlainFields(JsonWriter& w, std::string_view text) {
     return *one_byte;
   }
   KeepFragment(w.plain_cache, text, fields.View());
-  return fields.View();
-}
-
-// The "surface" and "text" fields of the other pieces (unknown words and
-// superblanks). The view lasts until the next call.
-std::string_view OtherFields(JsonWriter& w, std::string_view surface,
-                             std::string_view text) {
-  JsonText& fields = w.fields;
-  fields.Clear();
-  fields.Put(",\"surface\":"sv);
-  AppendJsonString(surface, w.utf8, fields);
-  fields.Put(",\"text\":"sv);
-  AppendJsonString(text, w.utf8, fields);
   return fields.View();
 }
 
@@ -531,7 +526,7 @@ size_t AppendJsonLines(JsonWriter& w, const Batch& batch, size_t first_event,
         // As it came, with the closer that the end of the input may lack.
         const std::string_view text = Written(batch, e);
         AppendLine(w, e.kind, e.input_begin, e.input_end,
-                   OtherFields(w, text.substr(0, e.input_end - e.input_begin),
+                   TextFields(w, text.substr(0, e.input_end - e.input_begin),
                                text),
                    out);
         break;
@@ -545,7 +540,7 @@ size_t AppendJsonLines(JsonWriter& w, const Batch& batch, size_t first_event,
                        ? ReadingFields(w, batch, e, surface,
                                        ahead.hashes[i % CacheLookahead::kRing],
                                        Written(batch, e))
-                       : OtherFields(w, surface, Written(batch, e)),
+                       : TextFields(w, surface, Written(batch, e)),
                    out);
         break;
       }
