@@ -118,10 +118,51 @@ bool CollectPieces(void* context, const Batch& batch) {
   return true;
 }
 
+// The bytes of everything a batch points at, to compare it with itself
+// later.
+std::string BytesOf(const Batch& b) {
+  std::string bytes;
+  auto add = [&bytes](const void* data, size_t size) {
+    bytes.append(static_cast<const char*>(data), size);
+    bytes.push_back('|');
+  };
+  add(b.output.data(), b.output.size());
+  add(b.unknown_words.data(), b.unknown_words.size());
+  add(b.events.data(), b.events.size_bytes());
+  add(b.parts.data(), b.parts.size_bytes());
+  add(b.symbols.data(), b.symbols.size_bytes());
+  add(b.surfaces.data(), b.surfaces.size());
+  return bytes;
+}
+
+// Collects as CollectPieces does, and checks that a lasting batch is left
+// as it was until the sink's next call: when it comes, what the batch
+// points at is compared with a copy taken before.
+struct LastingCheck {
+  Written* run = nullptr;
+  Batch previous;
+  std::string previous_bytes;
+  size_t lasting = 0;  // batches that were lasting
+};
+
+bool CheckLastingAndCollect(void* context, const Batch& batch) {
+  LastingCheck& c = *static_cast<LastingCheck*>(context);
+  if (c.previous.lasting) {
+    EXPECT_TRUE(BytesOf(c.previous) == c.previous_bytes)
+        << "a lasting batch changed before the next call returned";
+  }
+  c.previous = batch;
+  c.previous_bytes = BytesOf(batch);
+  c.lasting += batch.lasting;
+  return CollectPieces(c.run, batch);
+}
+
 Written Analyse(const Automaton& t, const std::string& text, Options options,
             bool memory, size_t max_nodes = size_t(1) << 17,
             size_t threshold = size_t(1) << 20) {
   Written run;
+  LastingCheck check;
+  check.run = &run;
   options.unknown_words = true;
   auto analyser = std::make_unique<Analyser>();
   analyser->memory.max_entries = max_nodes;
@@ -131,11 +172,18 @@ Written Analyse(const Automaton& t, const std::string& text, Options options,
   if (max_nodes < 64) analyser->dfa.budget_bytes = 4096;
   Input input;
   input.bytes = text;
-  StartAnalysis(*analyser, &t, options, input, CollectPieces, &run);
+  StartAnalysis(*analyser, &t, options, input, CheckLastingAndCollect,
+                &check);
   analyser->use_dfa = analyser->use_dfa && memory;
   analyser->output.threshold = threshold;
   const Step step = AdvanceAnalysis(*analyser, UINT64_MAX);
   EXPECT_EQ(step.reached, Reached::kEnd) << analyser->error.message;
+  if (options.keep_previous_batch) {
+    // Nothing is kept once the analysis has ended.
+    EXPECT_FALSE(check.previous.lasting);
+  } else {
+    EXPECT_EQ(check.lasting, 0u);
+  }
   return run;
 }
 
@@ -265,8 +313,15 @@ TEST(Events, SameBytesAndSamePiecesWithOrWithoutTheMemory) {
     const Options options = MakeOptions(s, a, m, true);
     const Written walked = Analyse(t, text, options, false);
     const Written remembered = Analyse(t, text, options, true);
-    // A memory that empties itself all the time, and batches of a few bytes.
-    const Written small = Analyse(t, text, options, true, 8, 16);
+    // A memory that empties itself all the time, and batches of a few bytes,
+    // each left as it was until the next is handed over.
+    Options lasting = options;
+    lasting.keep_previous_batch = test_case % 2 == 0;
+    const Written small = Analyse(t, text, lasting, true, 8, 16);
+    // A memory that keeps everything, over batches of a few words: a
+    // stretch written again points at its parts only within one batch.
+    const Written batched = Analyse(t, text, lasting, true, size_t(1) << 17,
+                                    64 + g() % 256);
     ASSERT_EQ(plain.text, walked.text) << description;
     ASSERT_EQ(plain.unknown_words, walked.unknown_words);
     ASSERT_EQ(plain.text, remembered.text) << description;
@@ -276,6 +331,8 @@ TEST(Events, SameBytesAndSamePiecesWithOrWithoutTheMemory) {
         << FirstDifference(walked.pieces, remembered.pieces) << description;
     ASSERT_TRUE(walked.pieces == small.pieces)
         << FirstDifference(walked.pieces, small.pieces) << description;
+    ASSERT_TRUE(walked.pieces == batched.pieces)
+        << FirstDifference(walked.pieces, batched.pieces) << description;
     CheckPieces(t, text, walked, options);
     if (HasFatalFailure()) {
       ADD_FAILURE() << description << "\ntext: " << text;

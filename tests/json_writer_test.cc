@@ -164,11 +164,18 @@ TEST(JsonWriter, OffsetsWhateverTheirDigits) {
   EXPECT_EQ(lines.View(), expected);
 }
 
-// The JSON lines of `corpus_path` with dictionary
-// `d`, written by the writer thread (`pipeline`) or by the sink in turn, to
-// `output_path`; returns how the analysis ended.
+// How JsonOf makes its lines.
+enum class LineMaker {
+  kSinkInTurn,       // the engine's sink writes them
+  kPipeline,         // the writer thread, from batches on any threads
+  kPipelineLasting,  // the writer thread, from one thread's lasting batches,
+                     // as the program does on two processors
+};
+
+// The JSON lines of `corpus_path` with dictionary `d`, made as `maker`
+// says, written to `output_path`; returns how the analysis ended.
 Step JsonOf(const Dictionary& d, const std::string& corpus_path,
-            const char* output_path, bool pipeline, OutputFiles* files) {
+            const char* output_path, LineMaker maker, OutputFiles* files) {
   const int in = open(corpus_path.c_str(), O_RDONLY);
   EXPECT_GE(in, 0);
   files->standard_output.fd = open(output_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -180,12 +187,15 @@ Step JsonOf(const Dictionary& d, const std::string& corpus_path,
   json.files = files;
   Error error;
   Step step;
-  if (pipeline) {
-    JsonPipeline p(&json);
-    step = AnalyseDescriptor(d, options, in, JsonPipeline::Sink, &p, &error);
-    p.Finish();
-  } else {
+  if (maker == LineMaker::kSinkInTurn) {
     step = AnalyseDescriptor(d, options, in, WriteJsonBatch, &json, &error);
+  } else {
+    const bool lasting = maker == LineMaker::kPipelineLasting;
+    options.keep_previous_batch = lasting;
+    JsonPipeline p(&json);
+    step = AnalyseDescriptor(d, options, in, JsonPipeline::Sink, &p, &error,
+                             lasting ? 1 : 0);
+    p.Finish();
   }
   close(in);
   close(files->standard_output.fd);
@@ -193,8 +203,9 @@ Step JsonOf(const Dictionary& d, const std::string& corpus_path,
 }
 
 // The writer thread writes the same lines as the sink called in turn, over
-// many batches of a real corpus; and a failed write stops the analysis
-// rather than leaving it waiting on a writer that has gone.
+// many batches of a real corpus, whether it takes lasting batches of one
+// thread or batches of a file analysed in pieces; and a failed write stops
+// the analysis rather than leaving it waiting on a writer that has gone.
 TEST(JsonPipeline, WritesWhatTheSinkWritesAndStopsOnAFailedWrite) {
   const std::string shared = ETIQUEM_SHARED;
   const std::string corpus = shared + "/corpus/ca-sb.txt";
@@ -202,24 +213,28 @@ TEST(JsonPipeline, WritesWhatTheSinkWritesAndStopsOnAFailedWrite) {
   Error error;
   const auto d = Dictionary::Load(shared + "/lexicon/ca.bin", &error);
   ASSERT_NE(d, nullptr) << error.message;
-  const std::string one = testing::TempDir() + "json_one_thread";
-  const std::string two = testing::TempDir() + "json_two_threads";
-  OutputFiles files_one, files_two;
-  EXPECT_EQ(JsonOf(*d, corpus, one.c_str(), false, &files_one).reached,
-            Reached::kEnd);
-  EXPECT_EQ(JsonOf(*d, corpus, two.c_str(), true, &files_two).reached,
+  const std::string one = testing::TempDir() + "json_in_turn";
+  OutputFiles files_one;
+  EXPECT_EQ(JsonOf(*d, corpus, one.c_str(), LineMaker::kSinkInTurn,
+                   &files_one).reached,
             Reached::kEnd);
   const std::string lines = test_support::ReadFile(one);
-  EXPECT_GT(lines.size(), size_t(8) << 20);  // many batches
-  EXPECT_TRUE(lines == test_support::ReadFile(two));
   std::remove(one.c_str());
-  std::remove(two.c_str());
+  EXPECT_GT(lines.size(), size_t(8) << 20);  // many batches
+  for (LineMaker maker : {LineMaker::kPipeline, LineMaker::kPipelineLasting}) {
+    const std::string two = testing::TempDir() + "json_two_threads";
+    OutputFiles files_two;
+    EXPECT_EQ(JsonOf(*d, corpus, two.c_str(), maker, &files_two).reached,
+              Reached::kEnd);
+    EXPECT_TRUE(lines == test_support::ReadFile(two)) << int(maker);
+    std::remove(two.c_str());
 
-  OutputFiles full;
-  EXPECT_EQ(JsonOf(*d, corpus, "/dev/full", true, &full).reached,
-            Reached::kStopped);
-  EXPECT_TRUE(full.standard_output.failed);
-  EXPECT_FALSE(full.first_failure.empty());
+    OutputFiles full;
+    EXPECT_EQ(JsonOf(*d, corpus, "/dev/full", maker, &full).reached,
+              Reached::kStopped);
+    EXPECT_TRUE(full.standard_output.failed);
+    EXPECT_FALSE(full.first_failure.empty());
+  }
 }
 
 }  // namespace

@@ -81,6 +81,14 @@ struct Options {
   bool unknown_words = false;     // -d: collect each unknown word as a line
   bool events = false;            // also describe each written piece
   bool utf8 = false;             // --utf8: UTF-8 text in and out
+  // Batches marked Batch::lasting stay valid until the sink's next call
+  // returns, not only during their own: the engine fills two sets of
+  // buffers in turn. So a sink may hand a batch to another thread without
+  // copying it, and wait in its next call until that thread is done with
+  // it. The analysis's last batch does not last (with this option it comes
+  // even when empty), so nothing is kept once the analysis has ended.
+  // Costs the memory of one more batch.
+  bool keep_previous_batch = false;
 };
 
 // What an analysis found in its input, beyond what it wrote. With
@@ -117,7 +125,9 @@ struct ReadingPart {
 // as the caller numbers it (Input::offset); the written bytes are
 // Batch::output[output_begin, output_end). Pieces come in input order: each
 // starts where the one before it ended, except the superblanks that lie
-// inside a stretch, which follow that stretch.
+// inside a stretch, which follow that stretch. Two stretches of one batch
+// with the same characters and readings may point at the same parts and
+// surface bytes: they are written once per batch.
 struct Event {
   PieceKind kind = PieceKind::kCharacter;
   uint64_t input_begin = 0;
@@ -143,6 +153,11 @@ struct Batch {
   std::span<const ReadingPart> parts;
   std::span<const int32_t> symbols;
   std::string_view surfaces;       // with Options::events
+  // With Options::keep_previous_batch: valid until the sink's next call
+  // returns. False for a batch valid only during its call: a large
+  // superblank, handed over where it lies in the input buffer, and the
+  // analysis's last batch.
+  bool lasting = false;
 };
 
 // Receives batches. Returning false stops the analysis, which then ends

@@ -6,28 +6,6 @@
 
 namespace etiquem {
 
-void OwnedBatch::CopyFrom(const Batch& batch) {
-  output.assign(batch.output);
-  output_offset = batch.output_offset;
-  unknown_words.assign(batch.unknown_words);
-  events.assign(batch.events.begin(), batch.events.end());
-  parts.assign(batch.parts.begin(), batch.parts.end());
-  symbols.assign(batch.symbols.begin(), batch.symbols.end());
-  surfaces.assign(batch.surfaces);
-}
-
-Batch OwnedBatch::View() const {
-  Batch batch;
-  batch.output = output;
-  batch.output_offset = output_offset;
-  batch.unknown_words = unknown_words;
-  batch.events = events;
-  batch.parts = parts;
-  batch.symbols = symbols;
-  batch.surfaces = surfaces;
-  return batch;
-}
-
 JsonPipeline::JsonPipeline(JsonWriter* writer)
     : writer_(writer), thread_([this] { WriterLoop(); }) {}
 
@@ -39,18 +17,17 @@ bool JsonPipeline::Sink(void* context, const Batch& batch) {
 
 bool JsonPipeline::Queue(const Batch& batch) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock,
-                [&] { return failed_ || filled_ - written_ < kSlots; });
+  // The call before this one left at most one batch waiting.
+  assert(filled_ - written_ < kSlots);
   if (failed_) return false;
-  OwnedBatch& slot = slots_[filled_ % kSlots];
-  // The writer does not touch a slot in [written_ + kSlots, ...): this one
-  // is free, and is copied without the lock.
-  lock.unlock();
-  slot.CopyFrom(batch);
-  lock.lock();
+  slots_[filled_ % kSlots] = batch;
   ++filled_;
   changed_.notify_all();
-  return true;
+  // The batch before this one is given back to the engine when this call
+  // returns; a batch that does not last is itself.
+  const uint64_t keep = batch.lasting ? 1 : 0;
+  changed_.wait(lock, [&] { return failed_ || filled_ - written_ <= keep; });
+  return !failed_;
 }
 
 void JsonPipeline::WriterLoop() {
@@ -58,9 +35,9 @@ void JsonPipeline::WriterLoop() {
   for (;;) {
     changed_.wait(lock, [&] { return written_ < filled_ || finishing_; });
     if (written_ == filled_) return;  // finishing, and nothing waits
-    const OwnedBatch& slot = slots_[written_ % kSlots];
+    const Batch& slot = slots_[written_ % kSlots];
     lock.unlock();
-    const bool written = WriteJsonBatch(writer_, slot.View());
+    const bool written = WriteJsonBatch(writer_, slot);
     lock.lock();
     ++written_;
     if (!written) {

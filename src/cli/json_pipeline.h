@@ -9,13 +9,15 @@
 // times the annotated text's size); side by side, the two overlap
 // (bench/README.md has the figures).
 //
-// The engine's batch is only valid during the sink's call, so the sink
-// copies it into a free slot (a copy of the batch is a few percent of its
-// JSON's cost) and returns; the writer takes the slots in order. Two slots
-// bound the memory: the analysis waits when both are full. Output keeps
-// pace with input, since a slot is handed over as soon as it is filled. A
-// failed write stops the writer, and the next call of the sink returns
-// false, which stops the analysis, as the one-thread sink does.
+// The engine keeps each batch as it is until the sink's next call returns
+// (Options::keep_previous_batch), so the sink hands the writer a view of
+// the batch, not a copy, and before returning waits until the writer is
+// done with the batch before it. The writer writes one batch while the
+// engine fills the next: output keeps pace with input, and memory holds
+// two batches. A batch valid only during its call (a large superblank) is
+// written before the sink returns. A failed write stops the writer, and
+// the next call of the sink returns false, which stops the analysis, as
+// the one-thread sink does.
 
 #ifndef ETIQUEM_CLI_JSON_PIPELINE_H_
 #define ETIQUEM_CLI_JSON_PIPELINE_H_
@@ -32,24 +34,11 @@
 
 namespace etiquem {
 
-// A batch copied out of the engine's buffers.
-struct OwnedBatch {
-  std::string output;
-  uint64_t output_offset = 0;
-  std::string unknown_words;
-  std::vector<Event> events;
-  std::vector<ReadingPart> parts;
-  std::vector<int32_t> symbols;
-  std::string surfaces;
-
-  void CopyFrom(const Batch& batch);
-  Batch View() const;
-};
-
 class JsonPipeline {
  public:
   // Starts the writer thread; `writer` (its dictionary, mode and files) is
-  // used by that thread alone until Finish().
+  // used by that thread alone until Finish(). The analysis must run with
+  // Options::keep_previous_batch.
   explicit JsonPipeline(JsonWriter* writer);
   ~JsonPipeline();  // finishes, if Finish() was not called
   JsonPipeline(const JsonPipeline&) = delete;
@@ -70,9 +59,10 @@ class JsonPipeline {
   JsonWriter* writer_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  OwnedBatch slots_[kSlots];
-  // Slots are filled and written in turn: [written_, filled_) are waiting,
-  // counted from the start (slot k % kSlots); filled_ - written_ <= kSlots.
+  Batch slots_[kSlots];
+  // Batches are queued and written in turn: [written_, filled_) are
+  // waiting, counted from the start (slot k % kSlots); filled_ - written_
+  // <= kSlots.
   uint64_t filled_ = 0;
   uint64_t written_ = 0;
   bool finishing_ = false;  // no more batches will come

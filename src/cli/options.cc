@@ -289,6 +289,7 @@ int RunProgram(int argc, char** argv) {
                              &json, &error, json_workers, &report);
   } else if (o.json == 1) {
     JsonPipeline pipeline(&json);
+    options.keep_previous_batch = true;
     step = AnalyseDescriptor(*dictionary, options, input_fd,
                              JsonPipeline::Sink, &pipeline, &error, 1, &report);
     pipeline.Finish();  // a failed write is in `files`, as without --json

@@ -334,6 +334,59 @@ size_t AppendRememberedParts(Analyser& an, uint32_t first_part) {
   }
 }
 
+constexpr uint32_t kNoEntry = UINT32_MAX;
+
+// Describes, as NoteEvent does, a stretch written from the memory's entry
+// `entry_index`, whose parts start at `first_part` of the memory. When the
+// same entry was written earlier in the batch being gathered, the event
+// points at the parts (and, when they are the attempt's bytes, the
+// surface) written for it then.
+void NoteRememberedEvent(Analyser& an, PieceKind kind, RingIndex last,
+                         size_t begin, uint32_t entry_index,
+                         uint32_t first_part) {
+  Output& out = an.output;
+  assert(an.events_in_batch.size() == Analyser::kEventsInBatchSlots);
+  Analyser::EventsInBatch& seen =
+      an.events_in_batch[entry_index & (Analyser::kEventsInBatchSlots - 1)];
+  // Latin-1 with no superblank waiting: the surface is the stretch's
+  // characters, which the memory's key is.
+  const bool surface_is_key =
+      !an.options.utf8 && an.reader.pending_superblanks.empty();
+  if (seen.entry != entry_index || seen.batch != out.batches ||
+      seen.memory_generation != an.memory.generation) {
+    const size_t parts = AppendRememberedParts(an, first_part);
+    NoteEvent(an, kind, last, begin, parts);
+    const Event& event = out.events.back();
+    seen.entry = entry_index;
+    seen.batch = out.batches;
+    seen.memory_generation = an.memory.generation;
+    seen.first_part = event.first_part;
+    seen.part_count = event.part_count;
+    seen.surface_begin = event.surface_begin;
+    seen.surface_end = surface_is_key ? event.surface_end : event.surface_begin;
+    return;
+  }
+  Event event;
+  event.kind = kind;
+  event.input_begin = an.reader.ring[an.start_index].input_number - 1;
+  event.input_end = OffsetAfter(an, last);
+  event.output_begin = uint32_t(begin);
+  event.output_end = uint32_t(out.text.size());
+  event.first_part = seen.first_part;
+  event.part_count = seen.part_count;
+  if (surface_is_key && seen.surface_end != seen.surface_begin) {
+    event.surface_begin = seen.surface_begin;
+    event.surface_end = seen.surface_end;
+    assert(event.surface_end - event.surface_begin ==
+           event.input_end - event.input_begin);
+  } else {
+    event.surface_begin = uint32_t(out.surfaces.size());
+    AppendSurface(an, last, out.surfaces);
+    event.surface_end = uint32_t(out.surfaces.size());
+  }
+  out.events.push_back(event);
+}
+
 inline TextSource SourceOf(PieceKind kind) {
   return kind == PieceKind::kReading       ? kReading
          : kind == PieceKind::kUnknownWord ? kUnknownWord
@@ -406,7 +459,8 @@ template <bool kUtf8>
 [[gnu::always_inline]] inline void EmitKnown(Analyser& an, int length,
                                              TextSource source,
                                              std::string_view text,
-                                             uint32_t first_part) {
+                                             uint32_t first_part,
+                                             uint32_t entry_index) {
   const RingIndex last = RingAdd(an.start_index, length - 1);
   const RingEntry& entry = an.reader.ring[last];
   Output& out = an.output;
@@ -426,8 +480,12 @@ template <bool kUtf8>
     AppendText(out.text, text);
   }
   if (an.options.events && written) {
-    const size_t parts = AppendRememberedParts(an, first_part);
-    NoteEvent(an, KindOf(source), last, begin, parts);
+    if (entry_index == kNoEntry) {
+      NoteEvent(an, KindOf(source), last, begin, 0);
+    } else {
+      NoteRememberedEvent(an, KindOf(source), last, begin, entry_index,
+                          first_part);
+    }
   }
   CheckThreshold(out);
   if (source == kUnknownWord && an.options.unknown_words) {
@@ -500,14 +558,14 @@ void EmitWalked(Analyser& an) {
                                                      : kOwnCharacter;
   if (source == kOwnCharacter) {
     assert(length == 1);
-    EmitKnown<kUtf8>(an, 1, source, {}, kNoParts);
+    EmitKnown<kUtf8>(an, 1, source, {}, kNoParts, kNoEntry);
     return;
   }
   const std::string_view key = StretchKey<kUtf8>(an, length);
   const uint32_t hash = StretchHash(key, source);
   if (const StretchEntry* e = FindStretch(an.memory, key, source, hash)) {
     EmitKnown<kUtf8>(an, length, source, StretchText(an.memory, *e),
-                     e->first_part);
+                     e->first_part, uint32_t(e - an.memory.entries.data()));
     return;
   }
   WalkStretchWithOutputs<kUtf8>(an, length, source);
@@ -928,7 +986,7 @@ void Run(Analyser& an) {
 // a sink that refuses it changes nothing more.
 void DeliverBeforeFailure(Analyser& an) {
   try {
-    Deliver(an.output);
+    DeliverLast(an.output);
   } catch (const AnalysisStopped&) {
   } catch (const std::bad_alloc&) {
   }
@@ -986,6 +1044,11 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   out.sink = sink;
   out.sink_context = sink_context;
   out.surfaces.clear();
+  KeepPreviousBatch(out, options.keep_previous_batch);
+  // What was gathered before is gone: no event may point at it.
+  ++out.batches;
+  if (options.events)
+    an.events_in_batch.resize(Analyser::kEventsInBatchSlots);
   // What the memory holds depends on the dictionary and on the options that
   // shape the output; the deterministic walk, on the dictionary alone.
   const bool new_dictionary = an.live_states.automaton != automaton;
@@ -1022,7 +1085,7 @@ Step AdvanceAnalysis(Analyser& an, uint64_t limit) {
     else
       Run<false>(an);
     if (!an.finished) return an.step;
-    Deliver(an.output);
+    DeliverLast(an.output);
   } catch (AnalysisFailure& failure) {
     an.finished = true;
     an.error = Error{failure.status, std::move(failure.message)};

@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/acceptance.h"
 #include "engine/automaton.h"
@@ -82,6 +83,24 @@ struct Analyser {
   uint64_t path_total = 0;
   uint64_t path_bound_limit = 0;
   Options memory_options;  // the options of the run the memory was kept by
+  // With events: where the parts and surface of a remembered stretch lie
+  // in the batch being gathered, when it was written there already. A
+  // stretch written again in the same batch points at them instead of
+  // copying them again (most stretches of a batch are common words).
+  // Direct-mapped by the stretch's entry in the memory; a miss copies.
+  struct EventsInBatch {
+    uint32_t entry = UINT32_MAX;  // the memory entry's index
+    uint32_t memory_generation = 0;
+    uint32_t batch = 0;           // Output::batches when written
+    uint32_t first_part = 0;      // in Output::parts
+    uint32_t part_count = 0;
+    uint32_t surface_begin = 0;   // in Output::surfaces
+    uint32_t surface_end = 0;     // == surface_begin: not shared
+  };
+  static constexpr size_t kEventsInBatchSlots = 4096;
+  static_assert((kEventsInBatchSlots & (kEventsInBatchSlots - 1)) == 0);
+  std::vector<EventsInBatch> events_in_batch;  // kEventsInBatchSlots, with
+                                               // events
   // The stepping call: it returns at the first attempt boundary whose
   // offset is at least `limit`, which it stores in `step`.
   uint64_t limit = UINT64_MAX;

@@ -34,6 +34,22 @@ struct Output {
   std::vector<ReadingPart> parts;
   std::vector<int32_t> symbols;
   std::string surfaces;
+  // With keep_previous: the buffers of the batch handed over last, left as
+  // they were until the sink's next call returns (Options::
+  // keep_previous_batch); the two sets are filled in turn.
+  struct Buffers {
+    std::string text;
+    std::string unknown_words;
+    std::vector<Event> events;
+    std::vector<ReadingPart> parts;
+    std::vector<int32_t> symbols;
+    std::string surfaces;
+  };
+  Buffers previous;
+  bool keep_previous = false;
+  // Batches handed over so far: a batch's number tells what was gathered
+  // into the same batch.
+  uint32_t batches = 0;
   // Bytes of `text` (or events) gathered before a batch is forced.
   size_t threshold = size_t(1) << 20;
   // Bytes handed over so far, of each stream, and what the caller's count
@@ -48,8 +64,16 @@ struct Output {
 // Thrown by Deliver when the sink refused a batch.
 struct AnalysisStopped {};
 
+// Sets whether lasting batches are kept (Options::keep_previous_batch).
+void KeepPreviousBatch(Output& output, bool keep);
+
 // Hands everything gathered to the sink, if there is anything.
 void Deliver(Output& output);
+
+// Hands over what is gathered as the analysis's last batch, one that does
+// not last past its call: after it, nothing of the analysis is kept
+// (with keep_previous, even when nothing is gathered).
+void DeliverLast(Output& output);
 
 // Hands over what is gathered, then `text` as a batch of its own, without
 // copying it: for superblanks, which have no length limit. `event`, when not

@@ -794,6 +794,7 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   c.origin = start;
   c.input_size = size;
   c.options = options;
+  c.options.keep_previous_batch = false;  // workers' sinks copy their batches
   c.parameters = parameters;
   if (c.parameters.piece_bytes == 0) c.parameters.piece_bytes = 1;
   // A piece start moves forward by at most 3 bytes to a character start:

@@ -41,6 +41,7 @@ void ClearMemory(StretchMemory& m) {
   m.parts.clear();
   m.symbols.clear();
   m.slots.assign(kInitialSlots, 0);
+  ++m.generation;
 }
 
 void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,

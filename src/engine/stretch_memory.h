@@ -81,6 +81,9 @@ struct StretchMemory {
   size_t max_parts = size_t(1) << 16;
   size_t max_symbols = size_t(1) << 19;
   uint64_t clears = 0;  // times it was emptied because it was full
+  // Changes each time the memory is emptied: an entry's index names the
+  // same stretch only within one generation.
+  uint32_t generation = 0;
 };
 
 // Empties the memory (also on first use).
