@@ -372,6 +372,11 @@ TEST(Events, TheSamePiecesFromAFileInPieces) {
                                   true);
     options.utf8 = utf8;
     const Written one = Analyse(t, text, options, true);
+    // The full walk describes the same pieces, blanks written on the
+    // deterministic walk's shortcut included.
+    const Written walked = Analyse(t, text, options, false);
+    ASSERT_TRUE(one.pieces == walked.pieces)
+        << FirstDifference(one.pieces, walked.pieces) << description;
     options.unknown_words = true;
     for (int run = 0; run < 3; ++run) {
       const PieceParameters p = test_support::RandomPieceParameters(g);

@@ -334,8 +334,6 @@ size_t AppendRememberedParts(Analyser& an, uint32_t first_part) {
   }
 }
 
-constexpr uint32_t kNoEntry = UINT32_MAX;
-
 // Describes, as NoteEvent does, a stretch written from the memory's entry
 // `entry_index`, whose parts start at `first_part` of the memory. When the
 // same entry was written earlier in the batch being gathered, the event
@@ -452,15 +450,13 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
 }
 
 // Writes a stretch of `length` characters whose text comes from `source`
-// without a walk: the memory's `text` and parts from `first_part`, or the
-// stretch's own character. Inline: it is most of what a remembered stretch
+// without a walk: the text and parts of the memory's entry `remembered`,
+// or (null) the stretch's own character. Inline: it is most of what a remembered stretch
 // costs, and a call of its own was a tenth of that.
 template <bool kUtf8>
 [[gnu::always_inline]] inline void EmitKnown(Analyser& an, int length,
                                              TextSource source,
-                                             std::string_view text,
-                                             uint32_t first_part,
-                                             uint32_t entry_index) {
+                                             const StretchEntry* remembered) {
   const RingIndex last = RingAdd(an.start_index, length - 1);
   const RingEntry& entry = an.reader.ring[last];
   Output& out = an.output;
@@ -477,14 +473,16 @@ template <bool kUtf8>
                         entry.length);
     }
   } else {
-    AppendText(out.text, text);
+    AppendText(out.text, StretchText(an.memory, *remembered));
   }
   if (an.options.events && written) {
-    if (entry_index == kNoEntry) {
+    if (remembered == nullptr) {
       NoteEvent(an, KindOf(source), last, begin, 0);
     } else {
-      NoteRememberedEvent(an, KindOf(source), last, begin, entry_index,
-                          first_part);
+      NoteRememberedEvent(
+          an, KindOf(source), last, begin,
+          uint32_t(remembered - an.memory.entries.data()),
+          remembered->first_part);
     }
   }
   CheckThreshold(out);
@@ -558,14 +556,13 @@ void EmitWalked(Analyser& an) {
                                                      : kOwnCharacter;
   if (source == kOwnCharacter) {
     assert(length == 1);
-    EmitKnown<kUtf8>(an, 1, source, {}, kNoParts, kNoEntry);
+    EmitKnown<kUtf8>(an, 1, source, nullptr);
     return;
   }
   const std::string_view key = StretchKey<kUtf8>(an, length);
   const uint32_t hash = StretchHash(key, source);
   if (const StretchEntry* e = FindStretch(an.memory, key, source, hash)) {
-    EmitKnown<kUtf8>(an, length, source, StretchText(an.memory, *e),
-                     e->first_part, uint32_t(e - an.memory.entries.data()));
+    EmitKnown<kUtf8>(an, length, source, e);
     return;
   }
   WalkStretchWithOutputs<kUtf8>(an, length, source);
@@ -659,19 +656,42 @@ inline bool FollowsWalk(Analyser& an, RingIndex index) {
 
 // Whether a character that starts an attempt and that no path reads may be
 // written as itself here, without the attempt's bookkeeping: it is then
-// the whole attempt and its stretch. Not when the written pieces are
-// described, a superblank waits to follow a stretch, or the attempt after
-// it (at input offset `offset_after`) would reach the stepping call's
-// limit. Most blanks and punctuation go this way.
+// the whole attempt and its stretch. Not when a superblank waits to follow
+// a stretch, or the attempt after it (at input offset `offset_after`)
+// would reach the stepping call's limit. Most blanks and punctuation go
+// this way.
 inline bool LoneCharacterFits(const Analyser& an, uint64_t offset_after) {
-  return !an.options.events && an.reader.pending_superblanks.empty() &&
-         offset_after < an.limit;
+  return an.reader.pending_superblanks.empty() && offset_after < an.limit;
+}
+
+// Describes the `length` bytes just written, from `begin` on, as the
+// character at input offset `input_begin` written as it came.
+inline void NoteLoneCharacter(Output& out, size_t begin, uint64_t input_begin,
+                              int length) {
+  Event event;
+  event.kind = PieceKind::kCharacter;
+  event.input_begin = input_begin;
+  event.input_end = input_begin + uint64_t(length);
+  event.output_begin = uint32_t(begin);
+  event.output_end = uint32_t(out.text.size());
+  out.events.push_back(event);
 }
 
 // Writes byte `c` as a stretch of its own (see LoneCharacterFits).
 inline void WriteLoneCharacter(Analyser& an, uint8_t c) {
   AppendByte(an.output.text, char(c));
   CheckThreshold(an.output);
+}
+
+// WriteLoneCharacter with its event, for the character at input offset
+// `input_begin`. Apart, so that the walk over the block keeps its
+// registers without events (a call where the event costs more anyway).
+[[gnu::noinline]] void WriteLoneCharacterAndEvent(Analyser& an, uint8_t c,
+                                                  uint64_t input_begin) {
+  Output& out = an.output;
+  AppendByte(out.text, char(c));
+  NoteLoneCharacter(out, out.text.size() - 1, input_begin, 1);
+  CheckThreshold(out);
 }
 
 // The transition that starts an attempt on the character of code `code` (a
@@ -688,12 +708,19 @@ inline uint32_t StartTransition(LazyDfa& d, int code) {
 template <bool kUtf8>
 inline void WriteLoneEntry(Analyser& an, const RingEntry& entry) {
   if constexpr (!kUtf8) {
-    WriteLoneCharacter(an, entry.byte);
+    if (an.options.events)
+      WriteLoneCharacterAndEvent(an, entry.byte, entry.input_number - 1);
+    else
+      WriteLoneCharacter(an, entry.byte);
   } else {
+    Output& out = an.output;
+    const size_t begin = out.text.size();
     // Blanks and punctuation, mostly: one byte.
     for (int k = 0; k < entry.length; ++k)
-      AppendByte(an.output.text, char(entry.raw[k]));
-    CheckThreshold(an.output);
+      AppendByte(out.text, char(entry.raw[k]));
+    if (an.options.events)
+      NoteLoneCharacter(out, begin, entry.input_number - 1, entry.length);
+    CheckThreshold(out);
   }
 }
 
@@ -833,7 +860,11 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
       }
       // The offset after it is its input number.
       if (step == kDeadState && number - 1 < lone_before) {
-        WriteLoneCharacter(an, c);
+        // Its input offset is its input number less one.
+        if (an.options.events) [[unlikely]]
+          WriteLoneCharacterAndEvent(an, c, number - 2);
+        else
+          WriteLoneCharacter(an, c);
         continue;
       }
       an.start_index = RingAdd(write, -1);
