@@ -13,7 +13,9 @@
 // its input offsets and its readings as symbols. A batch is handed to the
 // caller's sink before the engine may wait for more input, when its buffers
 // pass a bound, and at the end; so memory stays bounded and output keeps
-// pace with input in a pipe.
+// pace with input in a pipe. A batch points into the engine's buffers: it
+// is valid during the sink's call (with Options::keep_previous_batch,
+// until the next call returns).
 //
 //   etiquem::Error error;
 //   auto dictionary = etiquem::Dictionary::Load("ca.bin", &error);
