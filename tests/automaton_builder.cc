@@ -3,15 +3,12 @@
 
 #include "automaton_builder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "scratch_directory.h"
 
 namespace etiquem::test_support {
 
@@ -172,11 +169,7 @@ std::string Bytes(const AutomatonDescription& a) {
 }
 
 std::string WriteFile(const std::string& bytes, const std::string& name) {
-  const char* tmp = getenv("TMPDIR");
-  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") +
-                    "/etiquem-prova-" + std::to_string(getpid());
-  mkdir(dir.c_str(), 0700);
-  std::string path = dir + "/" + name;
+  const std::string path = ScratchPath(name);
   std::ofstream f(path, std::ios::binary);
   f.write(bytes.data(), std::streamsize(bytes.size()));
   if (!f) throw std::runtime_error("cannot write " + path);

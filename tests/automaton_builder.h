@@ -60,8 +60,9 @@ inline std::string Bytes(const std::string& description) {
   return Bytes(ParseDescription(description));
 }
 
-// Writes `bytes` to a fresh file under the test temporary directory and
-// returns its path.
+// Writes `bytes` to the file `name` in the process's scratch directory
+// (scratch_directory.h), replacing any file of that name, and returns its
+// path.
 std::string WriteFile(const std::string& bytes, const std::string& name);
 
 }  // namespace etiquem::test_support

@@ -11,7 +11,6 @@
 // puts there.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 
 #include "automaton_builder.h"
 #include "process.h"
+#include "scratch_directory.h"
 
 namespace etiquem {
 namespace {
@@ -45,12 +45,9 @@ std::string DictionaryBytes(const std::string& tag) {
                              tag + " 2\nestat 2\n  fi\n");
 }
 
+// A fresh empty directory, removed with the others when the tests end.
 std::string NewDirectory() {
-  std::string path_template = testing::TempDir() + "etiquem-default-XXXXXX";
-  std::vector<char> b(path_template.begin(), path_template.end());
-  b.push_back('\0');
-  if (mkdtemp(b.data()) == nullptr) ADD_FAILURE() << "mkdtemp";
-  return b.data();
+  return test_support::NewScratchSubdirectory("default");
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 
 #include "automaton_builder.h"
 #include "process.h"
+#include "scratch_directory.h"
 #include "usage_text.h"
 
 namespace etiquem {
@@ -56,11 +56,7 @@ std::string Dictionary() {
 
 // A fresh empty directory for runs that need their own working directory.
 std::string NewDirectory() {
-  std::string path_template = testing::TempDir() + "etiquem-opcions-XXXXXX";
-  std::vector<char> b(path_template.begin(), path_template.end());
-  b.push_back('\0');
-  if (mkdtemp(b.data()) == nullptr) ADD_FAILURE() << "mkdtemp";
-  return b.data();
+  return test_support::NewScratchSubdirectory("options");
 }
 
 std::string ReadFile(const std::string& path) {
@@ -208,7 +204,7 @@ TEST(Automaton, BrokenFile) {
 }
 
 TEST(InputFile, FReadsTheFileAndIgnoresStandardInput) {
-  std::string path = testing::TempDir() + "etiquem-opcions-entrada.txt";
+  std::string path = test_support::ScratchPath("input.txt");
   Write(path, "b a\nbb\n");
   Result r = RunCommand({kBin, "-f", path, "-b", Dictionary()}, "a a a\n");
   EXPECT_EQ(r.output, "b a&n;/\nbb\n");
@@ -257,7 +253,7 @@ TEST(UnknownWordsFile, TheAutomatonIsLoadedFirst) {
 }
 
 TEST(UnknownWordsFile, KeepsTheLinesItHad) {
-  std::string path = testing::TempDir() + "etiquem-opcions-desc.txt";
+  std::string path = test_support::ScratchPath("unknown-kept.txt");
   Write(path, "primera\nsegona\n");
   Result r = RunCommand({kBin, "-b", Dictionary(), "-d", path}, "xx a xxx\n");
   EXPECT_EQ(r.output, "xx a&n;/ xxx\n");

@@ -9,13 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "automaton_builder.h"
 #include "process.h"
+#include "scratch_directory.h"
 
 namespace etiquem {
 namespace {
@@ -70,16 +73,15 @@ bool Exists(const std::string& path) {
 }
 
 // A fresh directory holding the automaton (x.bin), a small text (a.txt) and
-// a text of 300 KB (big.txt), past the size analysed on several threads.
+// a text of 300 KB (big.txt), past the size analysed on several threads;
+// removed with whatever the case made in it.
 struct Files {
   std::string dir, automaton, text, big;
   Files() {
-    dir = testing::TempDir() + "same_file_" + std::to_string(getpid());
-    mkdir(dir.c_str(), 0777);
+    dir = test_support::NewScratchSubdirectory("same-file");
     automaton = dir + "/x.bin";
     text = dir + "/a.txt";
     big = dir + "/big.txt";
-    for (const std::string& p : {automaton, text, big}) unlink(p.c_str());
     std::ofstream(automaton, std::ios::binary) << test_support::Bytes(kHouse);
     std::ofstream(text, std::ios::binary) << "casa xyz\n";
     std::string b;
@@ -87,11 +89,8 @@ struct Files {
     std::ofstream(big, std::ios::binary) << b;
   }
   ~Files() {
-    for (const char* name : {"x.bin", "a.txt", "big.txt", "symbolic.txt",
-                             "hard.txt", "link.bin", "fresh.txt",
-                             "unknown.txt", "out.txt"})
-      unlink((dir + "/" + name).c_str());
-    rmdir(dir.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
   }
 };
 

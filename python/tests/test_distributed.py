@@ -18,6 +18,7 @@ import pytest
 from conftest import PROGRAM, run_program, shared_file
 
 distributed = pytest.importorskip("distributed")
+dask = pytest.importorskip("dask")
 
 from etiquem import distributed as runner  # noqa: E402
 
@@ -26,7 +27,25 @@ SLICE = 2 << 20
 
 
 @pytest.fixture(scope="module")
-def client():
+def dask_scratch(tmp_path_factory):
+    """Dask's worker space in pytest's temporary directory rather than a
+    dask-worker-space left in /tmp: for the clusters made here (Dask's
+    configuration) and for those of the commands run (the environment)."""
+    directory = str(tmp_path_factory.mktemp("dask"))
+    saved = os.environ.get("DASK_TEMPORARY_DIRECTORY")
+    os.environ["DASK_TEMPORARY_DIRECTORY"] = directory
+    try:
+        with dask.config.set({"temporary-directory": directory}):
+            yield directory
+    finally:
+        if saved is None:
+            del os.environ["DASK_TEMPORARY_DIRECTORY"]
+        else:
+            os.environ["DASK_TEMPORARY_DIRECTORY"] = saved
+
+
+@pytest.fixture(scope="module")
+def client(dask_scratch):
     cluster = runner.local_cluster(2)
     with distributed.Client(cluster) as c:
         yield c
@@ -203,7 +222,7 @@ def run_command(*arguments):
                            *arguments], capture_output=True)
 
 
-def test_command_line(tmp_path):
+def test_command_line(tmp_path, dask_scratch):
     """A whole run of the command, with its own local cluster."""
     dictionary = lexicon("default")
     data = corpus_slice("ca-sb.txt", 1 << 20)
@@ -229,7 +248,7 @@ def assert_clean_failure(result, status, tmp_path, words):
     assert not any(p.name.startswith(".") for p in tmp_path.iterdir())
 
 
-def test_failures_leave_no_output(tmp_path):
+def test_failures_leave_no_output(tmp_path, dask_scratch):
     source = tmp_path / "in.txt"
     source.write_bytes(b"la casa\n" * 1000)
     sample = runner.etiquem.SAMPLE_DICTIONARY

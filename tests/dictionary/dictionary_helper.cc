@@ -5,13 +5,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "dictionary/lexicon.h"
+#include "scratch_directory.h"
 
 namespace etiquem::dictionary::test_support {
 namespace {
@@ -133,11 +134,7 @@ bool Exists(const std::string& name) {
 }
 
 std::string NewDirectory(const std::string& name) {
-  std::string d = ::testing::TempDir() + "etiquem_dic_" + name + "_" +
-                  std::to_string(getpid());
-  std::system(("rm -rf " + ShellQuote(d)).c_str());
-  mkdir(d.c_str(), 0755);
-  return d;
+  return etiquem::test_support::NewScratchSubdirectory(name);
 }
 
 std::string ShellQuote(const std::string& s) {
@@ -147,8 +144,7 @@ std::string ShellQuote(const std::string& s) {
 }
 
 Result RunShell(const std::string& command, const std::string& input) {
-  const std::string d =
-      ::testing::TempDir() + "etiquem_dic_exec_" + std::to_string(getpid());
+  const std::string d = etiquem::test_support::ScratchPath("shell");
   WriteFile(d + ".in", input);
   const int s =
       std::system((command + " < " + ShellQuote(d + ".in") + " > " +

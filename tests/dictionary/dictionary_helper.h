@@ -49,7 +49,8 @@ std::string ReadFile(const std::string& name);
 void WriteFile(const std::string& name, const std::string& bytes);
 bool Exists(const std::string& name);
 
-// A fresh empty directory under the test temporary directory.
+// A fresh empty directory, named after `name`, in the process's scratch
+// directory (removed when the process exits).
 std::string NewDirectory(const std::string& name);
 
 // Runs a shell command with `input` on standard input.
