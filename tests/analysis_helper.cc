@@ -22,7 +22,7 @@ namespace etiquem::test_support {
 namespace {
 
 int MemoryFile(const std::string& rendered) {
-  const int fd = memfd_create("etiquem-prova", 0);
+  const int fd = memfd_create("etiquem-test", 0);
   EXPECT_GE(fd, 0);
   EXPECT_EQ(write(fd, rendered.data(), rendered.size()),
             ssize_t(rendered.size()));
@@ -273,7 +273,7 @@ std::vector<ReferenceUnit> ReferenceUtf8Units(const std::string& bytes) {
 void LoadOrFail(Automaton& t, const std::string& bytes) {
   std::string error;
   ASSERT_TRUE(LoadAutomatonFromBytes(
-      t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+      t, "test", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
       error))
       << error;
 }

@@ -275,7 +275,7 @@ TEST(AutomatonReading, AFileOfManyChunksGivesTheSameEverywhere) {
   ASSERT_GT(bytes.size(), 5u * 65536);
   ExpectSameEverywhere(bytes, "whole");
   ASSERT_TRUE(FromMemory(bytes).ok);
-  const Outcome on_disk = FromFile(test_support::WriteFile(bytes, "cadena.bin"));
+  const Outcome on_disk = FromFile(test_support::WriteFile(bytes, "chain.bin"));
   ASSERT_TRUE(on_disk.ok) << on_disk.error;
   EXPECT_EQ(Difference(*on_disk.model, *FromMemory(bytes).model), "");
   // Cuts around the chunk boundaries, where fields straddle two reads.
@@ -358,7 +358,7 @@ TEST(EndlessAutomaton, APipeOfGarbageIsRefusedAtItsFirstWrongByte) {
 // no further than the head.
 TEST(HugeAutomaton, RandomFileIsRefusedAfterItsHead) {
   const uint64_t size = 200ull << 20;
-  const std::string path = test_support::WriteFile("", "aleatori_200.bin");
+  const std::string path = test_support::WriteFile("", "random_200MB.bin");
   std::mt19937_64 rng(99);
   std::string head(1 << 20, '\0');  // random, the rest of the file a hole
   for (char& c : head) c = char(rng());

@@ -87,7 +87,7 @@ struct Loaded {
   std::string error;
 };
 
-const char kName[] = "prova.bin";
+const char kName[] = "test.bin";
 
 Loaded FromBytes(const std::string& bytes) {
   Loaded c;
@@ -103,7 +103,7 @@ Loaded FromDescription(const std::string& description) {
 
 // The refusal of a broken file named kName.
 std::string Refusal(const std::string& problem, size_t byte) {
-  return std::string("Error: El fichero binario prova.bin no es v\xe1lido: ") +
+  return std::string("Error: El fichero binario test.bin no es v\xe1lido: ") +
          problem + " (byte " + std::to_string(byte) + ")\n";
 }
 
@@ -181,7 +181,7 @@ TEST(Example, FromMemory) {
 }
 
 TEST(Example, FromAFile) {
-  std::string path = WriteFile(Example(), "exemple.bin");
+  std::string path = WriteFile(Example(), "example.bin");
   Automaton t;
   std::string error;
   int status = -7;
@@ -304,7 +304,7 @@ TEST(BrokenFile, UndefinedSymbolInAFollowableGroup) {
   Loaded c = FromBytes(OneState({{'a', {{259, 0}}}}, {}, {{"n", 258}}));
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(
-      c.error.rfind("Error: El fichero binario prova.bin no es v\xe1lido: el "
+      c.error.rfind("Error: El fichero binario test.bin no es v\xe1lido: el "
                     "s\xedmbolo 259 no est\xe1 definido (estado 0) (byte ",
                     0),
       0u)
@@ -372,7 +372,7 @@ TEST(BrokenFile, LoadGivesStatus255) {
       {OneState({{'a', {{400, 0}}}}), "no est\xe1 definido"},
   };
   for (const Case& test_case : cases) {
-    std::string path = WriteFile(test_case.bytes, "trencat.bin");
+    std::string path = WriteFile(test_case.bytes, "broken.bin");
     Automaton t;
     std::string error;
     int status = 0;
@@ -392,10 +392,10 @@ TEST(BrokenFile, FileThatDoesNotExist) {
   Automaton t;
   std::string error;
   int status = 0;
-  EXPECT_FALSE(LoadAutomatonFile(t, "/no/existeix/automat.bin", error, status));
+  EXPECT_FALSE(LoadAutomatonFile(t, "/no/such/automaton.bin", error, status));
   EXPECT_EQ(status, 255);
   EXPECT_EQ(error,
-            "Error: El fichero binario /no/existeix/automat.bin no existe o "
+            "Error: El fichero binario /no/such/automaton.bin no existe o "
             "no se puedo abrir\n");
 }
 
@@ -475,7 +475,7 @@ estat 1
 
 TEST(Epsilon, CyclesAreRefused) {
   EXPECT_EQ(FromDescription("estat 0\n  eps - 0\n").error,
-            "Error: El fichero binario prova.bin no es v\xe1lido: ciclo de "
+            "Error: El fichero binario test.bin no es v\xe1lido: ciclo de "
             "transiciones vac\xed"
             "as en el estado 0\n");
   Loaded c = FromDescription(R"(
@@ -492,7 +492,7 @@ estat 4
   eps - 1
 )");
   EXPECT_FALSE(c.ok);
-  EXPECT_EQ(c.error.rfind("Error: El fichero binario prova.bin no es "
+  EXPECT_EQ(c.error.rfind("Error: El fichero binario test.bin no es "
                           "v\xe1lido: ciclo de transiciones vac\xed"
                           "as",
                           0),
@@ -577,10 +577,10 @@ estat 0
 
 TEST(Lists, WholeFieldsLittleEndian) {
   Loaded c = FromDescription(R"(
-define llarg 32767
+define long 32767
 estat 0
   estado 305419896
-  \xe0 &llarg -2
+  \xe0 &long -2
 )");
   ASSERT_TRUE(c.ok) << c.error;
   const State& n = c.t->states[0];
@@ -606,15 +606,15 @@ TEST(Symbols, EmptyTableAndEmptyAlphabet) {
 
 TEST(Symbols, NamesUpToTheFirstZeroAndEmpty) {
   Loaded c = FromBytes(I32(0) + I32(3) + I32(4) + std::string("ab\0c", 4) +
-                       I32(258) + I32(0) + I32(259) + I32(10) + "&amp;llarg" +
+                       I32(258) + I32(0) + I32(259) + I32(10) + "&amp;large" +
                        I32(260) + I32(1) + I32(0) + I16(0) + I32(0));
   ASSERT_TRUE(c.ok) << c.error;
   EXPECT_EQ(c.t->symbol_names[0].name, "ab");
   EXPECT_EQ(c.t->symbol_names[1].name, "");
-  EXPECT_EQ(c.t->symbol_names[2].name, "&amp;llarg");
+  EXPECT_EQ(c.t->symbol_names[2].name, "&amp;large");
   ASSERT_NE(NameOfSymbol(*c.t, 259), nullptr);
   EXPECT_EQ(*NameOfSymbol(*c.t, 259), "");
-  EXPECT_EQ(*NameOfSymbol(*c.t, 260), "&amp;llarg");
+  EXPECT_EQ(*NameOfSymbol(*c.t, 260), "&amp;large");
 }
 
 // ---------------------------------------------------------------------------
@@ -623,17 +623,17 @@ TEST(Symbols, NamesUpToTheFirstZeroAndEmpty) {
 TEST(NameOfSymbol, FirstOfTheCodeAndNotFound) {
   Loaded c = FromDescription(R"(
 define u 300
-define dos 258
-define tres 300
-define gran 40000
+define two 258
+define three 300
+define big 40000
 define neg -7
 define zero 0
 estat 0
 )");
   ASSERT_TRUE(c.ok) << c.error;
   EXPECT_EQ(*NameOfSymbol(*c.t, 300), "u");
-  EXPECT_EQ(*NameOfSymbol(*c.t, 258), "dos");
-  EXPECT_EQ(*NameOfSymbol(*c.t, 40000), "gran");
+  EXPECT_EQ(*NameOfSymbol(*c.t, 258), "two");
+  EXPECT_EQ(*NameOfSymbol(*c.t, 40000), "big");
   EXPECT_EQ(*NameOfSymbol(*c.t, -7), "neg");
   EXPECT_EQ(*NameOfSymbol(*c.t, 0), "zero");
   EXPECT_EQ(NameOfSymbol(*c.t, 259), nullptr);

@@ -34,7 +34,7 @@ class Emission : public testing::Test {
     const std::string bytes = test_support::Bytes("alfabet a\nestat 0\n");
     std::string error;
     ASSERT_TRUE(LoadAutomatonFromBytes(
-        automaton_, "prova", reinterpret_cast<const uint8_t*>(bytes.data()),
+        automaton_, "test", reinterpret_cast<const uint8_t*>(bytes.data()),
         bytes.size(), error));
     InitLiveStates(live_, &automaton_);
     StartAtInitialState(live_);

@@ -234,7 +234,7 @@ StreamResult RunStream(const Stream& f) {
 // Hostile input text.
 
 TEST(HostileInput, SuperblankOf100MB) {
-  const std::string bin = AutomatonFile(kHouse, "superblanc.bin");
+  const std::string bin = AutomatonFile(kHouse, "superblank.bin");
   // Content with every near miss of the closer, NUL bytes, line ends and
   // openers, but no "]]>".
   const std::string chunk("ab]]c]>\0\n<![CDATA[ \xe9]", 21);
@@ -257,7 +257,7 @@ TEST(HostileInput, SuperblankOf100MB) {
 // A stream far larger than any buffer, without a line end, through a pipe:
 // the output must keep pace and the memory stay flat.
 TEST(HostileInput, LongInputWithoutLineBreakWithFlatMemory) {
-  const std::string bin = AutomatonFile(kHouse, "llarga.bin");
+  const std::string bin = AutomatonFile(kHouse, "long-input.bin");
   const char* length = std::getenv("ETIQUEM_LONG");
   const uint64_t large = length && std::string(length) == "1"
                              ? uint64_t(1) << 30
@@ -279,8 +279,8 @@ TEST(HostileInput, LongInputWithoutLineBreakWithFlatMemory) {
         << "output differs at byte " << x->difference;
   }
   EXPECT_EQ(r.received, f.total / f.input.size() * f.output.size());
-  RecordProperty("pic_kb_4MB", int(small.peak_kb));
-  RecordProperty("pic_kb_gran", int(r.peak_kb));
+  RecordProperty("peak_kb_4MB", int(small.peak_kb));
+  RecordProperty("peak_kb_large", int(r.peak_kb));
   std::printf("peak resident size: %ld kB for 4 MB, %ld kB for %llu MB\n",
               small.peak_kb, r.peak_kb, (unsigned long long)(large >> 20));
   // Flat: the long run needs no more than the short one, give or take a few
@@ -292,7 +292,7 @@ TEST(HostileInput, LongInputWithoutLineBreakWithFlatMemory) {
 }
 
 TEST(HostileInput, RepeatedOpeners) {
-  const std::string bin = AutomatonFile(kHouse, "obridors.bin");
+  const std::string bin = AutomatonFile(kHouse, "openers.bin");
   const std::string opener = "<![CDATA[";
   struct Case {
     std::string input, output;
@@ -333,7 +333,7 @@ estat 1
   a a 1
   b b 1
 )",
-                                            "bucle_desc.bin");
+                                            "loop_unknown.bin");
   const std::string end = AutomatonFile(R"(alfabet ab
 estat 0
   a a 1
@@ -343,7 +343,7 @@ estat 1
   a a 1
   b b 1
 )",
-                                        "bucle_fi.bin");
+                                        "loop_analysis.bin");
   std::string word;
   for (int i = 0; i < 5000; ++i) word += "ab"[(i * 7 / 3) % 2];
   const std::string input = word + " " + std::string(3000, 'b') + "\n";
@@ -372,7 +372,8 @@ estat 1
   EXPECT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.output, marked);
 
-  const std::string unknown_path = test_support::WriteFile("", "bucle.desc");
+  const std::string unknown_path =
+      test_support::WriteFile("", "loop-unknown.txt");
   r = test_support::RunCommand({ETIQUEM_BIN, "-b", unknown, "-d", unknown_path},
                                input);
   EXPECT_EQ(r.status, 0) << r.errors;
@@ -397,7 +398,7 @@ TEST(HostileInput, EpsilonCycle) {
            "alfabet a\nestat 0\n  a a 1\nestat 1\n  fi\nestat 2\n  eps - 3\n"
            "estat 3\n  eps - 2\n",
        }) {
-    const std::string bin = AutomatonFile(description, "cicle.bin");
+    const std::string bin = AutomatonFile(description, "cycle.bin");
     const Result r =
         test_support::RunCommand({ETIQUEM_BIN, "-b", bin}, "a aa\n");
     EXPECT_FALSE(r.timed_out);
@@ -422,7 +423,7 @@ TEST(HostileInput, VeryLongEpsilonChain) {
   a.states[kStates + 1].groups.push_back(
       {int16_t(kEndOfAnalysis), {{0, kStates + 1}}});
   const std::string bin =
-      test_support::WriteFile(test_support::Bytes(a), "cadena.bin");
+      test_support::WriteFile(test_support::Bytes(a), "chain.bin");
   const Result r =
       test_support::RunCommand({ETIQUEM_BIN, "-b", bin}, "a b a\n");
   EXPECT_EQ(r.status, 0) << r.errors;
@@ -440,7 +441,7 @@ estat 0
   a a 0
   a b 0
 )",
-                                        "doble.bin");
+                                        "double.bin");
   Stream f;
   f.args = {ETIQUEM_BIN, "-b", bin};
   f.input = "b b " + std::string(64, 'a') + "\n";
@@ -455,12 +456,12 @@ estat 0
   EXPECT_EQ(r.difference, UINT64_MAX);
   std::printf("peak resident size at the live-state bound: %ld kB\n",
               r.peak_kb);
-  RecordProperty("pic_kb_doble", int(r.peak_kb));
+  RecordProperty("peak_kb_double", int(r.peak_kb));
   EXPECT_LE(r.peak_kb, kWithSanitizer ? 1L << 20 : 400L << 10);
 }
 
 TEST(HostileInput, StandardInputClosed) {
-  const std::string bin = AutomatonFile(kHouse, "tancada.bin");
+  const std::string bin = AutomatonFile(kHouse, "closed_input.bin");
   Stream f;
   f.args = {ETIQUEM_BIN, "-b", bin};
   f.input_closed = true;
@@ -542,14 +543,14 @@ TEST(HostileAutomaton, CutAtEveryByte) {
   for (size_t n : {size_t(0), size_t(3), size_t(4), size_t(50), size_t(101),
                    bytes.size() / 2, bytes.size() - 1}) {
     const std::string bin =
-        test_support::WriteFile(bytes.substr(0, n), "tallat.bin");
+        test_support::WriteFile(bytes.substr(0, n), "cut.bin");
     const Result r =
         test_support::RunCommand({ETIQUEM_BIN, "-b", bin}, "casa\n");
     EXPECT_EQ(r.status, 255) << n;
     EXPECT_EQ(r.output, "");
     IsOneLineMessage(r.errors);
   }
-  const std::string bin = test_support::WriteFile(bytes, "sencer.bin");
+  const std::string bin = test_support::WriteFile(bytes, "whole.bin");
   const Result r =
       test_support::RunCommand({ETIQUEM_BIN, "-b", bin}, "casa de aab\n");
   EXPECT_EQ(r.status, 0) << r.errors;
@@ -590,7 +591,7 @@ TEST(HostileAutomaton, CatalanDictionaryCut) {
   }
   for (size_t n : {size_t(100), bytes.size() / 3, bytes.size() - 1}) {
     const std::string bin =
-        test_support::WriteFile(bytes.substr(0, n), "ca_tallat.bin");
+        test_support::WriteFile(bytes.substr(0, n), "ca_cut.bin");
     const Result r =
         test_support::RunCommand({ETIQUEM_BIN, "-b", bin}, "casa\n");
     EXPECT_EQ(r.status, 255) << n;
@@ -617,7 +618,7 @@ TEST(HostileAutomaton, GroupsWithoutMoves) {
     Automaton t;
     std::string error;
     EXPECT_TRUE(LoadAutomatonFromBytes(
-        t, "buit.bin", reinterpret_cast<const uint8_t*>(bytes.data()),
+        t, "empty.bin", reinterpret_cast<const uint8_t*>(bytes.data()),
         bytes.size(), error))
         << error;
     EXPECT_EQ(t.states[0].group_count, int32_t(a.states[0].groups.size()));
@@ -642,7 +643,7 @@ TEST(HostileAutomaton, RandomBytes) {
     }
     Automaton t;
     std::string error;
-    if (!LoadAutomatonFromBytes(t, "aleatori.bin",
+    if (!LoadAutomatonFromBytes(t, "random.bin",
                                 reinterpret_cast<const uint8_t*>(b.data()),
                                 b.size(), error)) {
       ASSERT_EQ(error.rfind("Error", 0), 0u) << error;
@@ -652,7 +653,7 @@ TEST(HostileAutomaton, RandomBytes) {
       files.push_back(b);
   }
   for (const std::string& b : files) {
-    const std::string bin = test_support::WriteFile(b, "aleatori.bin");
+    const std::string bin = test_support::WriteFile(b, "random.bin");
     const Result r = test_support::RunCommand({ETIQUEM_BIN, "-b", bin},
                                               "abc cab\nba<![CDATA[x]]>a\n");
     EXPECT_FALSE(r.timed_out);
@@ -677,7 +678,7 @@ estat 1
 )";
 
 TEST(HostileOutput, UnknownWordsOnAFullDisk) {
-  const std::string bin = AutomatonFile(kUnknownWords, "ple.bin");
+  const std::string bin = AutomatonFile(kUnknownWords, "full.bin");
   const Result r = test_support::RunCommand(
       {ETIQUEM_BIN, "-b", bin, "-d", "/dev/full"}, "xyz a yy\n");
   EXPECT_EQ(r.output, "xyz a yy\n");
@@ -686,7 +687,7 @@ TEST(HostileOutput, UnknownWordsOnAFullDisk) {
 }
 
 TEST(HostileOutput, UnknownWordsOnAClosedDescriptor) {
-  const std::string bin = AutomatonFile(kUnknownWords, "tancat.bin");
+  const std::string bin = AutomatonFile(kUnknownWords, "closed.bin");
   const Result r = test_support::RunCommand(
       {ETIQUEM_BIN, "-b", bin, "-d", "/dev/fd/57"}, "xyz a yy\n");
   EXPECT_EQ(r.output, "");
@@ -697,7 +698,7 @@ TEST(HostileOutput, UnknownWordsOnAClosedDescriptor) {
 }
 
 TEST(HostileOutput, StandardOutputClosed) {
-  const std::string bin = AutomatonFile(kHouse, "sortida_tancada.bin");
+  const std::string bin = AutomatonFile(kHouse, "closed_output.bin");
   test_support::RunOptions op;
   op.output = test_support::StandardOutputMode::kClosed;
   for (const std::string& input :
@@ -717,7 +718,7 @@ TEST(HostileOutput, StandardOutputClosed) {
 // The reader of the output goes away while input keeps coming: the program
 // dies by SIGPIPE (or ends with a non-zero status) at once, never waits.
 TEST(HostileOutput, PipeClosedByTheReader) {
-  const std::string bin = AutomatonFile(kHouse, "canonada.bin");
+  const std::string bin = AutomatonFile(kHouse, "pipe.bin");
   for (int64_t close_at : {int64_t(0), int64_t(1), int64_t(100000)}) {
     Stream f;
     f.args = {ETIQUEM_BIN, "-b", bin};

@@ -31,7 +31,7 @@ std::unique_ptr<Automaton> Load(const std::string& description) {
   const std::string bytes = test_support::Bytes(description);
   std::string error;
   const bool ok = LoadAutomatonFromBytes(
-      *t, "prova", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+      *t, "test", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
       error);
   EXPECT_TRUE(ok) << error;
   return t;
@@ -428,7 +428,7 @@ estat 1
 estat 2
   eps - 1
 )"),
-                                                    "vius_cicle.bin");
+                                                    "live_cycle.bin");
   test_support::Result r =
       test_support::RunCommand({ETIQUEM_BIN, "-b", cycle}, "a\n");
   EXPECT_EQ(r.status, 255);
@@ -449,7 +449,7 @@ estat 0
 estat 1
   b - 9
 )"),
-                              "vius_desti.bin");
+                              "live_missing_target.bin");
   // What was written before the failure is not lost.
   r = test_support::RunCommand({ETIQUEM_BIN, "-b", destination}, "x ab\n");
   EXPECT_EQ(r.status, 255);
@@ -467,7 +467,7 @@ estat 0
   a - 0
   a - 0
 )"),
-                                                  "vius_doble.bin");
+                                                  "live_doubling.bin");
   test_support::Result r = test_support::RunCommand(
       {ETIQUEM_BIN, "-b", bin}, "b " + std::string(40, 'a'));
   EXPECT_EQ(r.status, 1);

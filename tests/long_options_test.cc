@@ -96,7 +96,7 @@ TEST(LongHelp, EndsTheRunWhereItStandsLikeShortHelp) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {kEnv, "LC_ALL=C", kBin, "-s", "--help", "-x"},
            {kEnv, "LC_ALL=C", kBin, "--help", "--bogus"},
-           {kEnv, "LC_ALL=C", kBin, "-f", "/no/existeix", "--he"},
+           {kEnv, "LC_ALL=C", kBin, "-f", "/no/such", "--he"},
            {kEnv, "LC_ALL=C", kBin, "word", "--help"}})
     ExpectSuccess(RunCommand(args), help, args[3] + " " + args[4]);
   // The first of -h and --help wins.

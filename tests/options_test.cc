@@ -50,7 +50,7 @@ estat 3
 
 std::string Dictionary() {
   static const std::string path =
-      test_support::WriteFile(test_support::Bytes(kDictionary), "opcions.bin");
+      test_support::WriteFile(test_support::Bytes(kDictionary), "options.bin");
   return path;
 }
 
@@ -94,10 +94,10 @@ TEST(CommandLine, ExactOutputErrorsAndStatus) {
   const CommandLineCase cases[] = {
       {"-h writes the usage text", {"-h"}, usage, "", 0},
       {"nothing is opened before the options are all read",
-       {"-f", "/no/existeix/entrada.txt", "-h"}, usage, "", 0},
+       {"-f", "/no/such/input.txt", "-h"}, usage, "", 0},
       {"-h after valid options", {"-s", "-m", "-h"}, usage, "", 0},
       {"-h grouped", {"-smh"}, usage, "", 0},
-      {"-h ends the parse", {"-b", "/no/existeix.bin", "-h", "-x"}, usage, "",
+      {"-h ends the parse", {"-b", "/no/such.bin", "-h", "-x"}, usage, "",
        0},
       {"an unknown letter", {"-x"}, "",
        Complaint("invalid option -- 'x'") + hint, 1},
@@ -109,16 +109,16 @@ TEST(CommandLine, ExactOutputErrorsAndStatus) {
        Complaint("option requires an argument -- 'b'") + hint, 1},
       {"-d without its argument", {"-d"}, "",
        Complaint("option requires an argument -- 'd'") + hint, 1},
-      {"one word left over", {"fitxer.txt"}, "", loose + "fitxer.txt \n", 1},
+      {"one word left over", {"file.txt"}, "", loose + "file.txt \n", 1},
       // getopt moves the words behind the options: -s and -b are still
       // taken, and the words are listed in their order, each with a blank.
       {"words before and after options",
-       {"u", "-s", "dos", "-b", Dictionary(), "tres"}, "",
-       loose + "u dos tres \n", 1},
+       {"one", "-s", "two", "-b", Dictionary(), "three"}, "",
+       loose + "one two three \n", 1},
       {"a word ends the run before the automaton is looked at",
-       {"-b", "/no/existeix.bin", "sobrant"}, "", loose + "sobrant \n", 1},
+       {"-b", "/no/such.bin", "leftover"}, "", loose + "leftover \n", 1},
       {"options after a word are still parsed: the bad letter comes first",
-       {"paraula", "-z"}, "", Complaint("invalid option -- 'z'") + hint, 1},
+       {"word", "-z"}, "", Complaint("invalid option -- 'z'") + hint, 1},
   };
   for (const CommandLineCase& c : cases) {
     std::vector<std::string> args = {kBin};
@@ -154,24 +154,24 @@ TEST(Execution, RepeatedSIsLikeOne) {
 
 TEST(Execution, RepeatedBLoadsTheLast) {
   Result r =
-      RunCommand({kBin, "-b", "/no/existeix.bin", "-b", Dictionary()}, "a\n");
+      RunCommand({kBin, "-b", "/no/such.bin", "-b", Dictionary()}, "a\n");
   EXPECT_EQ(r.output, "a&n;/\n");
   EXPECT_EQ(r.errors, "");
   EXPECT_EQ(r.status, 0);
 
-  r = RunCommand({kBin, "-b", Dictionary(), "-b", "/no/existeix.bin"}, "a\n");
+  r = RunCommand({kBin, "-b", Dictionary(), "-b", "/no/such.bin"}, "a\n");
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(r.errors,
-            "Error: El fichero binario /no/existeix.bin no existe o no se "
+            "Error: El fichero binario /no/such.bin no existe o no se "
             "puedo abrir\n");
   EXPECT_EQ(r.status, 255);
 }
 
 TEST(Automaton, FileThatDoesNotExist) {
-  Result r = RunCommand({kBin, "-b", "/no/existeix/automat.bin"}, "a\n");
+  Result r = RunCommand({kBin, "-b", "/no/such/automaton.bin"}, "a\n");
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(r.errors,
-            "Error: El fichero binario /no/existeix/automat.bin no existe o "
+            "Error: El fichero binario /no/such/automaton.bin no existe o "
             "no se puedo abrir\n");
   EXPECT_EQ(r.status, 255);
 }
@@ -192,7 +192,7 @@ TEST(Automaton, DefaultIsBinariAutomorfInTheWorkingDirectory) {
 TEST(Automaton, BrokenFile) {
   // A file that ends inside the state count.
   std::string path = test_support::WriteFile(
-      test_support::Bytes(kDictionary).substr(0, 27), "opcions-curt.bin");
+      test_support::Bytes(kDictionary).substr(0, 27), "options-short.bin");
   Result r = RunCommand({kBin, "-b", path}, "a\n");
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(r.errors.rfind(
@@ -215,10 +215,10 @@ TEST(InputFile, FReadsTheFileAndIgnoresStandardInput) {
 TEST(InputFile, MissingFileDoesNotLoadTheAutomaton) {
   // The automaton file is missing as well: only the input is reported.
   Result r =
-      RunCommand({kBin, "-b", "/no/existeix.bin", "-f", "/no/entrada"}, "a\n");
+      RunCommand({kBin, "-b", "/no/such.bin", "-f", "/no/input"}, "a\n");
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(r.errors,
-            "Error: El fichero /no/entrada no existe o no se pudo abrir\n");
+            "Error: El fichero /no/input no existe o no se pudo abrir\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -233,7 +233,7 @@ TEST(InputFile, ReadErrorEndsWithStatus2) {
 
 TEST(UnknownWordsFile, PathThatCannotBeOpened) {
   Result r = RunCommand(
-      {kBin, "-b", Dictionary(), "-d", "/no/existeix/desconegudes.txt"}, "a\n");
+      {kBin, "-b", Dictionary(), "-d", "/no/such/unknown.txt"}, "a\n");
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(r.errors,
             "Error: El fitxer de les paraules desconegudes no ha pogut "
@@ -243,11 +243,11 @@ TEST(UnknownWordsFile, PathThatCannotBeOpened) {
 
 TEST(UnknownWordsFile, TheAutomatonIsLoadedFirst) {
   Result r = RunCommand(
-      {kBin, "-d", "/no/existeix/desconegudes.txt", "-b", "/no/automat.bin"},
+      {kBin, "-d", "/no/such/unknown.txt", "-b", "/no/automaton.bin"},
       "a\n");
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(r.errors,
-            "Error: El fichero binario /no/automat.bin no existe o no se "
+            "Error: El fichero binario /no/automaton.bin no existe o no se "
             "puedo abrir\n");
   EXPECT_EQ(r.status, 255);
 }
@@ -263,7 +263,7 @@ TEST(UnknownWordsFile, KeepsTheLinesItHad) {
 }
 
 TEST(UnknownWordsFile, IsCreatedWhenMissing) {
-  std::string path = NewDirectory() + "/noves.txt";
+  std::string path = NewDirectory() + "/new.txt";
   Result r = RunCommand({kBin, "-b", Dictionary(), "-d", path}, "xxx\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadFile(path), "xxx\n");

@@ -100,7 +100,7 @@ TEST(Pieces, Utf8WritesTheSameAsTheSequentialRun) {
 TEST(Pieces, Utf8PieceStarts) {
   // e-acute at 0, U+1F600 at 2, e-acute at 6, stray continuation bytes.
   const std::string text = "\xc3\xa9\xf0\x9f\x98\x80\xc3\xa9\x80\x80\x80\x80";
-  const int fd = memfd_create("inici", 0);
+  const int fd = memfd_create("piece-start", 0);
   ASSERT_GE(fd, 0);
   // The input starts at 3, after a byte that would start a character.
   const std::string file = std::string("x\xf0y") + text;
@@ -284,7 +284,7 @@ estat 0
 // the sequential loop.
 TEST(PiecesProgram, TheFailureIsTheSameWherever) {
   const std::string bin =
-      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+      test_support::WriteFile(test_support::Bytes(kDouble), "double.bin");
   for (size_t room : {size_t(1000), size_t(65530), size_t(65536), size_t(65540),
                       size_t(200000)}) {
     std::string text;
@@ -292,7 +292,7 @@ TEST(PiecesProgram, TheFailureIsTheSameWherever) {
     text.resize(room);
     text += std::string(64, 'a') + "\n";
     while (text.size() < 400000) text += "b b ";
-    const Result r = SameInFileAndPipe({"-b", bin}, text, "doble.txt");
+    const Result r = SameInFileAndPipe({"-b", bin}, text, "double.txt");
     EXPECT_EQ(r.status, 1) << room;
     EXPECT_EQ(r.errors,
               "Error: No queda memoria para crear nuevos estados vivos\n");
@@ -304,12 +304,12 @@ TEST(PiecesProgram, TheFailureIsTheSameWherever) {
 // That run is given up: the output is whole and the status 0.
 TEST(PiecesProgram, AFailureNotFromTheInputDoesNotCount) {
   const std::string bin =
-      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+      test_support::WriteFile(test_support::Bytes(kDouble), "double.bin");
   std::string text;
   while (text.size() < 65000) text += "b b ";
   text += "<![CDATA[" + std::string(2000, 'a') + "]]>";
   while (text.size() < 300000) text += "b b ";
-  const Result r = SameInFileAndPipe({"-b", bin}, text, "doble.txt");
+  const Result r = SameInFileAndPipe({"-b", bin}, text, "double.txt");
   EXPECT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.output.size(), text.size());
 }
@@ -317,7 +317,7 @@ TEST(PiecesProgram, AFailureNotFromTheInputDoesNotCount) {
 // A superblank longer than several pieces.
 TEST(PiecesProgram, SuperblankLongerThanSeveralPieces) {
   const std::string bin =
-      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+      test_support::WriteFile(test_support::Bytes(kDouble), "double.bin");
   std::string text = "b b <![CDATA[";
   while (text.size() < 500000) text += "a b ]] > <![CDATA[ ";
   text += "]]> b b b\n";
@@ -343,8 +343,8 @@ TEST(PiecesProgram, Corpus) {
       continue;
     std::string text = ReadFile(corpus);
     if (text.size() > test_case.maximum) text.resize(test_case.maximum);
-    const std::string d1 = test_support::WriteFile("", "desc-fitxer.txt");
-    const std::string d2 = test_support::WriteFile("", "desc-canonada.txt");
+    const std::string d1 = test_support::WriteFile("", "unknown-from-file.txt");
+    const std::string d2 = test_support::WriteFile("", "unknown-from-pipe.txt");
     const std::string path = test_support::WriteFile(text, "corpus.txt");
     test_support::RunOptions op;
     op.seconds = 300;
@@ -369,10 +369,10 @@ TEST(PiecesProgram, Corpus) {
 // from where the descriptor stands.
 TEST(PiecesProgram, InputAlreadyStarted) {
   const std::string bin =
-      test_support::WriteFile(test_support::Bytes(kDouble), "doble.bin");
+      test_support::WriteFile(test_support::Bytes(kDouble), "double.bin");
   std::string text;
   while (text.size() < 300000) text += "b ab b aab ";
-  const std::string path = test_support::WriteFile(text, "comencada.txt");
+  const std::string path = test_support::WriteFile(text, "started.txt");
   const Result f = test_support::RunWithInputFile(
       {"/bin/sh", "-c",
        "dd bs=1001 count=1 of=/dev/null 2>/dev/null; exec " +

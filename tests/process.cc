@@ -39,7 +39,7 @@ void SetNonBlocking(int fd) {
 // fed with `input`.
 Result RunWith(const std::vector<std::string>& args, const std::string& input,
                int input_fd, const RunOptions& op) {
-  if (args.empty()) throw std::invalid_argument("Executa: no program");
+  if (args.empty()) throw std::invalid_argument("RunWith: no program");
   // A child that exits early must not kill the test while it is being fed.
   signal(SIGPIPE, SIG_IGN);
 

@@ -154,7 +154,7 @@ Result RunWith(const Dictionary& d, const std::vector<std::string>& options,
   static std::map<const Dictionary*, std::string> files;
   std::string& f = files[&d];
   if (f.empty())
-    f = FileFor(d, "programa_" + std::to_string(files.size()) + ".bin");
+    f = FileFor(d, "program_" + std::to_string(files.size()) + ".bin");
   std::vector<std::string> args = {ETIQUEM_BIN, "-b", f};
   args.insert(args.end(), options.begin(), options.end());
   return test_support::RunCommand(args, input);
@@ -272,7 +272,7 @@ TEST(Program, OptionA) {
 }
 
 TEST(Program, OptionD) {
-  const std::string f = test_support::WriteFile("", "desconegudes_d.txt");
+  const std::string f = test_support::WriteFile("", "unknown_d.txt");
   EXPECT_EQ(OutputOf(HouseDictionaryWithUnknown(), {"-d", f},
                      "xyz casa abc xyz casam\n"),
             "xyz casa&n;/ abc xyz casa&n;/m\n");
@@ -285,7 +285,7 @@ TEST(Program, OptionD) {
 
 TEST(Program, AllOptions) {
   const std::string f =
-      test_support::WriteFile("vella\n", "desconegudes_tot.txt");
+      test_support::WriteFile("vella\n", "unknown_all_options.txt");
   EXPECT_EQ(OutputOf(HouseDictionaryWithUnknown(), {"-s", "-m", "-a", "-d", f},
                      "l'aigua xyz Casa\n"),
             "l'/el&det;/ aigua/aigua&n;/ xyz/<d>xyz</d> Casa/Casa&n;/\n");
@@ -385,7 +385,7 @@ TEST(Program, LongInputWrapsAroundTheRing) {
 }
 
 TEST(Program, AttemptOfMoreThan254Characters) {
-  const std::string f = test_support::WriteFile("", "desconegudes_llarg.txt");
+  const std::string f = test_support::WriteFile("", "unknown_long.txt");
   const std::string a300(300, 'q');
   EXPECT_EQ(
       OutputOf(HouseDictionaryWithUnknown(), {"-m", "-d", f}, a300 + "\n"),
@@ -565,7 +565,7 @@ TEST(Program, TheFastWalkChangesNothing) {
                       {"l'", "el", {"det"}},
                       {"a casa", "a_casa", {"adv"}}},
                      "abcdefghijklmnopqrst"};
-  const std::string bin = FileFor(d, "programa_memoria.bin");
+  const std::string bin = FileFor(d, "program_memory.bin");
   std::mt19937 g(5);
   const char* chunks[] = {"ab",
                           "abc",
@@ -590,7 +590,7 @@ TEST(Program, TheFastWalkChangesNothing) {
   std::uniform_int_distribution<int> pick(0, 19);
   std::string text;
   while (text.size() < 6000) text += chunks[pick(g)];
-  const std::string input = test_support::WriteFile(text, "memoria.txt");
+  const std::string input = test_support::WriteFile(text, "memory.txt");
   for (int options = 0; options < 8; ++options) {
     const int s = options & 1, a = (options >> 1) & 1, m = (options >> 2) & 1;
     SCOPED_TRACE(options);
@@ -610,7 +610,7 @@ TEST(Program, TheFastWalkChangesNothingOnTheCorpus) {
     if (text.empty()) continue;
     text.resize(std::min(text.size(), size_t(100000)));
     const std::string input =
-        test_support::WriteFile(text, "memoria_corpus.txt");
+        test_support::WriteFile(text, "memory_corpus.txt");
     const auto without_memory = InProcess(bin, input, false, 1 << 18, 1, 1, 1);
     EXPECT_EQ(InProcess(bin, input, true, 1 << 18, 1, 1, 1), without_memory)
         << name;
@@ -641,7 +641,7 @@ bool ReadUntil(int fd, std::string& buf, const std::string& suffix, int ms) {
 }
 
 TEST(Program, OutputKeepsPaceWithInputInAPipe) {
-  const std::string bin = FileFor(HouseDictionary(), "programa_canonada.bin");
+  const std::string bin = FileFor(HouseDictionary(), "program_pipe.bin");
   int in[2], out[2];
   ASSERT_EQ(pipe(in), 0);
   ASSERT_EQ(pipe(out), 0);

@@ -29,7 +29,7 @@ estat 0
 )");
     std::string error;
     ASSERT_TRUE(LoadAutomatonFromBytes(
-        *automaton_, "prova", reinterpret_cast<const uint8_t*>(bytes.data()),
+        *automaton_, "test", reinterpret_cast<const uint8_t*>(bytes.data()),
         bytes.size(), error))
         << error;
   }

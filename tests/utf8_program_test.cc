@@ -112,7 +112,7 @@ Result RunBothWays(std::vector<std::string> args, const std::string& input,
   Result runs[2];
   for (int piped = 0; piped < 2; ++piped) {
     const std::string unknown = test_support::WriteFile(
-        "", name + (piped ? "-canonada" : "-fitxer") + ".desc");
+        "", name + (piped ? "-unknown-piped" : "-unknown-from-file") + ".txt");
     std::vector<std::string> a = {ETIQUEM_BIN, "-d", unknown};
     a.insert(a.end(), args.begin(), args.end());
     runs[piped] =
@@ -293,8 +293,8 @@ TEST(Utf8Program, MixedApostrophesOnTheCorpus) {
        {std::vector<std::string>{}, {"-s", "-a", "-m"}}) {
     std::vector<std::string> args = {"--utf8", "-b", bin};
     args.insert(args.end(), options.begin(), options.end());
-    const Result plain = RunBothWays(args, text, "apostrofs");
-    const Result got = RunBothWays(args, mixed, "apostrofs-barrejats");
+    const Result plain = RunBothWays(args, text, "apostrophes");
+    const Result got = RunBothWays(args, mixed, "mixed-apostrophes");
     ASSERT_EQ(got.status, 0) << got.errors;
     std::string back;
     for (size_t i = 0; i < got.output.size(); ++i) {
@@ -342,7 +342,7 @@ std::string ExpectedWarning(const std::string& bytes) {
 
 TEST(Utf8Program, AnyBytesComeBackUnchanged) {
   const std::string bin =
-      test_support::WriteFile(test_support::Bytes(kNothing), "res.bin");
+      test_support::WriteFile(test_support::Bytes(kNothing), "nothing.bin");
   std::mt19937 g(77);
   std::vector<std::string> inputs = {
       "",
@@ -368,7 +368,7 @@ TEST(Utf8Program, AnyBytesComeBackUnchanged) {
          {std::vector<std::string>{}, {"-s", "-m", "-a"}}) {
       std::vector<std::string> args = {"--utf8", "-b", bin};
       args.insert(args.end(), options.begin(), options.end());
-      const Result r = RunBothWays(args, input, "identitat");
+      const Result r = RunBothWays(args, input, "identity");
       EXPECT_EQ(r.status, 0) << i;
       EXPECT_TRUE(r.output == input + "--- -d ---\n") << i;
       EXPECT_EQ(r.errors, ExpectedWarning(input)) << i;

@@ -48,10 +48,10 @@ def test_sample_bytes(sample):
     # Capitals as the output writes them; lemmas are str whatever the input.
     assert by_surface[b"QU\xc8"].readings[0].lemma == "QU\u00c8"
     # A compound reading: its pieces, each a lemma with tags.
-    fer_lo = by_surface[b"fer-lo"].readings
-    assert [(p.lemma, p.tags) for p in fer_lo[-1].pieces] == [
+    verb_and_clitic = by_surface[b"fer-lo"].readings
+    assert [(p.lemma, p.tags) for p in verb_and_clitic[-1].pieces] == [
         ("fer", ("vblex", "inf")), ("el", ("prn", "enc", "p3", "m", "sg"))]
-    assert fer_lo[-1].lemma == "" and fer_lo[-1].tags == ()
+    assert verb_and_clitic[-1].lemma == "" and verb_and_clitic[-1].tags == ()
 
 
 def test_ascii_str_offsets_count_characters(sample):

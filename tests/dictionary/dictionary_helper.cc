@@ -102,7 +102,7 @@ Automaton Load(const std::string& bytes) {
   Automaton t;
   std::string error;
   EXPECT_TRUE(LoadAutomatonFromBytes(
-      t, "prova.bin", reinterpret_cast<const uint8_t*>(bytes.data()),
+      t, "test.bin", reinterpret_cast<const uint8_t*>(bytes.data()),
       bytes.size(), error))
       << error;
   return t;
@@ -111,7 +111,7 @@ Automaton Load(const std::string& bytes) {
 Automaton CompileText(const std::string& lexicon) {
   Transducer a;
   std::string error;
-  EXPECT_TRUE(CompileLexicon("prova.dic", lexicon, Encoding::kDetect, a, error))
+  EXPECT_TRUE(CompileLexicon("test.dic", lexicon, Encoding::kDetect, a, error))
       << error;
   return Load(Serialise(a));
 }

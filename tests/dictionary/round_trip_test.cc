@@ -91,7 +91,7 @@ std::string Expected(const std::string& form, const std::vector<Analysis>& v) {
       test_support::IsUpperForReading(static_cast<unsigned char>(form.back()));
   std::string text;
   int pieces = 0;
-  bool desconeguda = false;
+  bool unknown = false;
   for (const Analysis& x : v) {
     if (x.kind == "completa") {
       text += Complete(x.lexicon, a, b);
@@ -106,11 +106,11 @@ std::string Expected(const std::string& form, const std::vector<Analysis>& v) {
       else
         text += "<e>" + p + "</e>";
     } else {
-      desconeguda = true;
+      unknown = true;
     }
   }
   if (pieces >= 2) text = "<amb>" + text + "</amb>";
-  if (text.empty() && desconeguda) text = "<d>" + form + "</d>";
+  if (text.empty() && unknown) text = "<d>" + form + "</d>";
   return text;
 }
 
@@ -190,7 +190,7 @@ void CheckRoundTrip(const std::string& source, const std::string& name) {
 
 TEST(RoundTrip, SampleDictionary) {
   if (!test_support::Exists(kSample)) GTEST_SKIP() << kSample << " is absent";
-  CheckRoundTrip(kSample, "mostra");
+  CheckRoundTrip(kSample, "sample");
 }
 
 TEST(RoundTrip, SharedCatalanLexicon) {
@@ -208,7 +208,7 @@ TEST(RoundTrip, CatalanDictionary) {
 
 TEST(RoundTrip, SampleSentence) {
   if (!test_support::Exists(kSample)) GTEST_SKIP() << kSample << " is absent";
-  const std::string d = test_support::NewDirectory("frase");
+  const std::string d = test_support::NewDirectory("sentence");
   auto r = RunShell(kTool + " compile " + ShellQuote(kSample) + " -o " +
                     ShellQuote(d + "/a.bin"));
   ASSERT_EQ(r.status, 0) << r.errors;

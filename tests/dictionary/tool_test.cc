@@ -30,7 +30,7 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 }
 
 TEST(Tool, CompileWritesTheFileAndNothingElse) {
-  const std::string d = test_support::NewDirectory("compila");
+  const std::string d = test_support::NewDirectory("compile");
   const std::string lexicon = "casa\tcasa<n><f><sg>\ncasa\tcasar<vblex>\n";
   test_support::WriteFile(d + "/l.dic", lexicon);
   auto r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
@@ -45,7 +45,7 @@ TEST(Tool, CompileWritesTheFileAndNothingElse) {
 }
 
 TEST(Tool, AFailedCompileLeavesNoFileAndKeepsTheOldOne) {
-  const std::string d = test_support::NewDirectory("falla");
+  const std::string d = test_support::NewDirectory("failed-compile");
   test_support::WriteFile(d + "/l.dic", "casa\tcasa<n>\nbrossa\n");
   auto r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
                     ShellQuote(d + "/l.bin"));
@@ -63,18 +63,19 @@ TEST(Tool, AFailedCompileLeavesNoFileAndKeepsTheOldOne) {
 }
 
 TEST(Tool, UnreadableSourceAndUnwritableTarget) {
-  const std::string d = test_support::NewDirectory("camins");
-  auto r = RunShell(kTool + " compile " + ShellQuote(d + "/no.dic") + " -o " +
-                    ShellQuote(d + "/x.bin"));
+  const std::string d = test_support::NewDirectory("paths");
+  auto r = RunShell(kTool + " compile " + ShellQuote(d + "/missing.dic") +
+                    " -o " + ShellQuote(d + "/x.bin"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors,
-            "Error: cannot open " + d + "/no.dic: No such file or directory\n");
+  EXPECT_EQ(r.errors, "Error: cannot open " + d +
+                          "/missing.dic: No such file or directory\n");
   test_support::WriteFile(d + "/l.dic", "a\ta<n>\n");
   r = RunShell(kTool + " compile " + ShellQuote(d + "/l.dic") + " -o " +
-               ShellQuote(d + "/no/x.bin"));
+               ShellQuote(d + "/missing/x.bin"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors.rfind(
-                "Error: cannot create a file beside " + d + "/no/x.bin: ", 0),
+  EXPECT_EQ(r.errors.rfind("Error: cannot create a file beside " + d +
+                               "/missing/x.bin: ",
+                           0),
             0u)
       << r.errors;
 }
@@ -121,13 +122,13 @@ TEST(Tool, AttSourcesByExtensionOrOption) {
 }
 
 TEST(Tool, DumpAndInfoOfABrokenFile) {
-  const std::string d = test_support::NewDirectory("trencat");
+  const std::string d = test_support::NewDirectory("broken");
   test_support::WriteFile(d + "/t.bin", std::string("\x05\0\0\0ab", 6));
   auto r = RunShell(kTool + " dump " + ShellQuote(d + "/t.bin"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors.rfind("Error", 0), 0u);
   EXPECT_EQ(r.errors.find('\n'), r.errors.size() - 1) << "one line";
-  r = RunShell(kTool + " info " + ShellQuote(d + "/cap.bin"));
+  r = RunShell(kTool + " info " + ShellQuote(d + "/absent.bin"));
   EXPECT_EQ(r.status, 1);
 }
 
@@ -138,7 +139,7 @@ TEST(Tool, DumpAndInfoOfABrokenFile) {
 // standard error on /dev/full for the counts of -v (compile, hunspell) and
 // the warnings, where only the status can tell.
 TEST(Tool, EveryWriteIsChecked) {
-  const std::string d = test_support::NewDirectory("ple");
+  const std::string d = test_support::NewDirectory("full");
   // Forms that share little, so that the dump is long.
   std::string lexicon;
   uint32_t x = 12345;
@@ -150,19 +151,20 @@ TEST(Tool, EveryWriteIsChecked) {
     }
     lexicon += form + "\t" + form + "<n>\n";
   }
-  test_support::WriteFile(d + "/gran.dic", lexicon);
-  test_support::WriteFile(d + "/petit.dic", "a\ta<n>\n");
+  test_support::WriteFile(d + "/large.dic", lexicon);
+  test_support::WriteFile(d + "/small.dic", "a\ta<n>\n");
   test_support::WriteFile(d + "/final.att", "0\n0\t1\ta\ta\n1\n");
   test_support::WriteFile(d + "/w.aff", "");
   test_support::WriteFile(d + "/w.dic", "1\nxyz\n");
   test_support::WriteFile(d + "/w.map", "");
-  for (const char* name : {"gran", "petit"})
+  for (const char* name : {"large", "small"})
     ASSERT_EQ(RunShell(kTool + " compile " + ShellQuote(d + "/" + name + ".dic") +
                        " -o " + ShellQuote(d + "/" + name + ".bin"))
                   .status,
               0);
-  ASSERT_GT(RunShell(kTool + " dump " + ShellQuote(d + "/gran.bin")).output.size(),
-            size_t(1) << 16);
+  ASSERT_GT(
+      RunShell(kTool + " dump " + ShellQuote(d + "/large.bin")).output.size(),
+      size_t(1) << 16);
 
   etiquem::test_support::RunOptions full;
   full.output = etiquem::test_support::StandardOutputMode::kFull;
@@ -171,9 +173,9 @@ TEST(Tool, EveryWriteIsChecked) {
     std::string message;
   };
   const Case to_full_output[] = {
-      {{"dump", d + "/gran.bin"}, "Error: cannot write the dump\n"},
-      {{"dump", d + "/petit.bin"}, "Error: cannot write the dump\n"},
-      {{"info", d + "/petit.bin"}, "Error: cannot write the counts\n"},
+      {{"dump", d + "/large.bin"}, "Error: cannot write the dump\n"},
+      {{"dump", d + "/small.bin"}, "Error: cannot write the dump\n"},
+      {{"info", d + "/small.bin"}, "Error: cannot write the counts\n"},
       {{"-h"}, "Error: cannot write the usage\n"},
       {{"--help"}, "Error: cannot write the usage\n"},
       {{"--version"}, "Error: cannot write the version\n"},
@@ -193,9 +195,9 @@ TEST(Tool, EveryWriteIsChecked) {
     int status;
   };
   const Compile compiles[] = {
-      {{d + "/petit.dic", "-o", d + "/v.bin", "-v"}, 1},  // the counts
+      {{d + "/small.dic", "-o", d + "/v.bin", "-v"}, 1},  // the counts
       {{d + "/final.att", "-o", d + "/w.bin"}, 1},        // a warning
-      {{d + "/petit.dic", "-o", d + "/q.bin"}, 0},        // nothing to say
+      {{d + "/small.dic", "-o", d + "/q.bin"}, 0},        // nothing to say
   };
   for (const Compile& c : compiles) {
     std::vector<std::string> args{kTool, "compile"};
