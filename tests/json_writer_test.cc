@@ -18,6 +18,7 @@
 
 #include "cli/json_pipeline.h"
 #include "process.h"
+#include "scratch_directory.h"
 
 namespace etiquem {
 namespace {
@@ -213,7 +214,7 @@ TEST(JsonPipeline, WritesWhatTheSinkWritesAndStopsOnAFailedWrite) {
   Error error;
   const auto d = Dictionary::Load(shared + "/lexicon/ca.bin", &error);
   ASSERT_NE(d, nullptr) << error.message;
-  const std::string one = testing::TempDir() + "json_in_turn";
+  const std::string one = test_support::ScratchPath("json_in_turn");
   OutputFiles files_one;
   EXPECT_EQ(JsonOf(*d, corpus, one.c_str(), LineMaker::kSinkInTurn,
                    &files_one).reached,
@@ -222,7 +223,7 @@ TEST(JsonPipeline, WritesWhatTheSinkWritesAndStopsOnAFailedWrite) {
   std::remove(one.c_str());
   EXPECT_GT(lines.size(), size_t(8) << 20);  // many batches
   for (LineMaker maker : {LineMaker::kPipeline, LineMaker::kPipelineLasting}) {
-    const std::string two = testing::TempDir() + "json_two_threads";
+    const std::string two = test_support::ScratchPath("json_two_threads");
     OutputFiles files_two;
     EXPECT_EQ(JsonOf(*d, corpus, two.c_str(), maker, &files_two).reached,
               Reached::kEnd);
