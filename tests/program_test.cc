@@ -640,14 +640,15 @@ bool ReadUntil(int fd, std::string& buf, const std::string& suffix, int ms) {
   return true;
 }
 
-TEST(Program, OutputKeepsPaceWithInputInAPipe) {
-  const std::string bin = FileFor(HouseDictionary(), "program_pipe.bin");
+// Starts the program with `option`, when not null, and -b `bin` on two
+// pipes: its input's writing end goes to `to_program`, its output's
+// reading end to `from_program`.
+pid_t StartOnPipes(const std::string& bin, const char* option, int& to_program,
+                   int& from_program) {
   int in[2], out[2];
-  ASSERT_EQ(pipe(in), 0);
-  ASSERT_EQ(pipe(out), 0);
+  if (pipe(in) != 0 || pipe(out) != 0) return -1;
   signal(SIGPIPE, SIG_IGN);
   pid_t pid = fork();
-  ASSERT_GE(pid, 0);
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
@@ -655,11 +656,25 @@ TEST(Program, OutputKeepsPaceWithInputInAPipe) {
     close(in[1]);
     close(out[0]);
     close(out[1]);
-    execl(ETIQUEM_BIN, ETIQUEM_BIN, "-b", bin.c_str(), (char*)nullptr);
+    if (option != nullptr)
+      execl(ETIQUEM_BIN, ETIQUEM_BIN, option, "-b", bin.c_str(),
+            (char*)nullptr);
+    else
+      execl(ETIQUEM_BIN, ETIQUEM_BIN, "-b", bin.c_str(), (char*)nullptr);
     _exit(127);
   }
   close(in[0]);
   close(out[1]);
+  to_program = in[1];
+  from_program = out[0];
+  return pid;
+}
+
+TEST(Program, OutputKeepsPaceWithInputInAPipe) {
+  const std::string bin = FileFor(HouseDictionary(), "program_pipe.bin");
+  int in[2], out[2];
+  const pid_t pid = StartOnPipes(bin, nullptr, in[1], out[0]);
+  ASSERT_GE(pid, 0);
   const std::vector<std::pair<std::string, std::string>> lines = {
       {"casa\n", "casa&n;/\n"},
       {"Casa casa.\n", "Casa&n;/ casa&n;/.&punt;/\n"},
@@ -680,6 +695,40 @@ TEST(Program, OutputKeepsPaceWithInputInAPipe) {
   EXPECT_TRUE(ReadUntil(out[0], received, "casa&n;/", 10000));
   EXPECT_EQ(received, expected);
   close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// --json too: its lines are made on a thread of their own, which writes
+// what the analysis hands over while the analysis waits for input.
+TEST(Program, JsonLinesKeepPaceWithInputInAPipe) {
+  const std::string bin = FileFor(HouseDictionary(), "program_pipe.bin");
+  int to_program = -1, from_program = -1;
+  const pid_t pid = StartOnPipes(bin, "--json", to_program, from_program);
+  ASSERT_GE(pid, 0);
+  const std::vector<std::pair<std::string, std::string>> lines = {
+      {"casa\n",
+       R"({"kind":"plain","start":4,"end":5,"surface":"\n","text":"\n"})"
+       "\n"},
+      {"Casa casa.\n",
+       R"({"kind":"plain","start":15,"end":16,"surface":"\n","text":"\n"})"
+       "\n"},
+  };
+  std::string received;
+  for (const auto& [l, last_line] : lines) {
+    ASSERT_EQ(write(to_program, l.data(), l.size()), ssize_t(l.size()));
+    EXPECT_TRUE(ReadUntil(from_program, received, last_line, 10000))
+        << "after writing " << l << " got " << received;
+  }
+  EXPECT_NE(received.find(R"("surface":"Casa","text":"Casa&n;/")"),
+            std::string::npos)
+      << received;
+  close(to_program);
+  char rest[64];
+  EXPECT_EQ(read(from_program, rest, sizeof rest), 0);  // nothing more
+  close(from_program);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status));
