@@ -255,6 +255,10 @@ struct RangeResult {
   uint64_t stopped_at = 0;  // input offset where the analysis stopped
   bool input_ended = false;  // it stopped at the end of the input
   Error error;              // a failure; the outputs hold what came before
+  // What was found in the input read, from `begin` to where the analysis
+  // stopped (so past `end` too): a range that met no invalid UTF-8 tells
+  // that its own bytes hold none.
+  InputReport report;
 };
 
 // Analyses one range of `input`, whose bytes start at input offset
@@ -313,6 +317,16 @@ bool AnalysesInPieces(int fd, int threads = 0);
 // The threads AnalyseDescriptor starts when given 0: one per processor, at
 // most four.
 int AnalysisThreads();
+
+// What the analysis of all of descriptor `fd` (from file offset 0) with
+// Options::utf8 reports of its invalid UTF-8 sequences, counted the same
+// way, without analysing it: for input analysed in ranges, whose reports
+// overlap. False when it could not be read.
+bool InvalidUtf8InFile(int fd, InputReport* report);
+
+// The program's warning about the invalid UTF-8 in `report` (which has
+// some), as one line with its line end.
+std::string InvalidUtf8Warning(const InputReport& report);
 
 // Analyses all of `text` and appends the annotated bytes to `output` (and
 // the unknown-word lines to `unknown_words` when not null; what was found

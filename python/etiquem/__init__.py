@@ -56,6 +56,9 @@ class RangeResult(NamedTuple):
     stopped_at: int
     input_ended: bool
     error: Optional[Error]
+    #: Invalid UTF-8 sequences (with utf8) in what the analysis read, from
+    #: ``begin`` to ``stopped_at``: 0 tells that the range has none.
+    invalid_utf8: int = 0
 
 
 def find_join(tail_cuts: Iterable[CleanCut],
@@ -154,7 +157,7 @@ class Dictionary(_Dictionary):
         cannot be opened raises OSError; a failure of the analysis is
         returned in ``error``."""
         (output, unknown, head, tail, stopped_at, input_ended,
-         error) = self._analyse_range(
+         error, invalid_utf8) = self._analyse_range(
              source, begin, window_end, end, follow_end, surface=surface,
              mark_unknown=mark_unknown, apostrophe_blank=apostrophe_blank,
              unknown_words=unknown_words, utf8=utf8)
@@ -164,7 +167,7 @@ class Dictionary(_Dictionary):
             failure.status, failure.message = error[0], error[1]
         return RangeResult(output, unknown, [CleanCut(*c) for c in head],
                            [CleanCut(*c) for c in tail], stopped_at,
-                           input_ended, failure)
+                           input_ended, failure, invalid_utf8)
 
     def __repr__(self) -> str:
         return f"etiquem.Dictionary({self.path!r})"

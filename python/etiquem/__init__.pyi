@@ -56,6 +56,7 @@ class RangeResult(NamedTuple):
     stopped_at: int
     input_ended: bool
     error: Optional[Error]
+    invalid_utf8: int = ...
 
 def find_join(tail_cuts: Iterable[CleanCut],
               head_cuts: Iterable[CleanCut]) -> Optional[Tuple[CleanCut, CleanCut]]: ...

@@ -31,6 +31,10 @@ filesystem). The dictionary is read by path on each worker, or with
 ``--ship-dictionary`` sent once to every worker as bytes; either way each
 worker process loads it once and keeps it for every task.
 
+With ``--utf8``, a file that holds invalid UTF-8 gets the etiquem program's
+warning line on the error stream (its count and first offset: the whole file
+is counted once more, only when some range met invalid UTF-8).
+
 Failures end with a one-line message and a non-zero status: 1 for files and
 the analysis, 255 for a missing or broken dictionary. Nothing is left under
 OUTPUT's name unless the run completed: it is written under a temporary name
@@ -131,6 +135,10 @@ class RunReport:
     copy_seconds: float = 0.0     # copying joined parts into the output
     bytes_to_workers: int = 0
     bytes_from_workers: int = 0
+    # With utf8, one file: its invalid UTF-8 sequences and the offset of the
+    # first, as the etiquem program reports them (0 and 0: none).
+    invalid_utf8: int = 0
+    first_invalid_utf8: int = 0
 
 
 # ---- On the workers ----
@@ -215,6 +223,7 @@ class RangeSummary:
     unknown_path: Optional[str]
     output_size: int
     seconds: float
+    invalid_utf8: int  # in what the range's analysis read (see RangeResult)
 
 
 def analyse_range_task(input_path: str, begin: int, window_end: int, end: int,
@@ -239,7 +248,7 @@ def analyse_range_task(input_path: str, begin: int, window_end: int, end: int,
     return RangeSummary(begin, _packed(result.head_cuts), _packed(result.tail_cuts),
                         result.stopped_at, result.input_ended, error,
                         part_path, unknown_path, len(result.output),
-                        time.perf_counter() - started)
+                        time.perf_counter() - started, result.invalid_utf8)
 
 
 @dataclasses.dataclass
@@ -378,6 +387,14 @@ def _copy_stretch(source_path: str, begin: int, end: int, target: Any) -> None:
         target.flush()
 
 
+def _invalid_utf8_in_file(path: str) -> Tuple[int, int]:
+    try:
+        return etiquem._etiquem._invalid_utf8_in_file(path)
+    except OSError as error:
+        raise RunError(_Messages.input_missing.format(
+            path=path, reason=error.strerror)) from None
+
+
 def _open_input(path: str) -> os.stat_result:
     try:
         status = os.stat(path)
@@ -504,9 +521,12 @@ def annotate_file(client: Any, input_path: str, output_path: str,
         return client.submit(analyse_range_task, *arguments, pure=False,
                              key=f"etiquem-{name}-{os.path.basename(parts)}")
 
+    met_invalid_utf8 = [False]
+
     def result(future: Any) -> RangeSummary:
         summary: RangeSummary = _outcome(future)
         report.bytes_from_workers += _pickled_size(summary)
+        met_invalid_utf8[0] = met_invalid_utf8[0] or summary.invalid_utf8 > 0
         summary.head_cuts = _unpacked(summary.head_cuts)
         summary.tail_cuts = _unpacked(summary.tail_cuts)
         return summary
@@ -579,6 +599,12 @@ def annotate_file(client: Any, input_path: str, output_path: str,
                                     f"rerun-{known.offset}-{ends[last]}"))
             start = CleanCut(known.offset, 0, 0)
             covered = last
+        if met_invalid_utf8[0]:
+            # The ranges' own counts overlap where they read past their
+            # ends: the file is counted once, as a whole (rarely: only
+            # when some range met invalid UTF-8).
+            report.invalid_utf8, report.first_invalid_utf8 = \
+                _invalid_utf8_in_file(input_path)
         output.commit()
         if unknown is not None:
             unknown.commit()
@@ -731,9 +757,14 @@ def local_cluster(workers: int, threads: int = 1, dashboard: Optional[str] = Non
     import logging
 
     from distributed import LocalCluster
+    # Without a dashboard the scheduler still serves HTTP (its health
+    # checks), by default on the dashboard's port 8787: a second cluster on
+    # the machine would warn that the port is taken. It gets a free port.
+    http = None if dashboard else {"dashboard_address": "127.0.0.1:0"}
     return LocalCluster(n_workers=workers, threads_per_worker=threads,
                         processes=True, host="127.0.0.1",
                         dashboard_address=dashboard,
+                        scheduler_kwargs=http,
                         silence_logs=logging.ERROR)
 
 
@@ -836,6 +867,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 arguments.window, arguments.parts, arguments.ship_dictionary,
                 show)
         bar.end()
+        if report.invalid_utf8 > 0:
+            print(etiquem._etiquem._invalid_utf8_warning(
+                report.invalid_utf8, report.first_invalid_utf8),
+                file=sys.stderr)
         if arguments.report:
             for field in dataclasses.fields(report):
                 print(f"{field.name}: {getattr(report, field.name)}",

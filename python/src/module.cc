@@ -789,7 +789,35 @@ py::tuple AnalyseRangeOf(PyDictionary& d, const py::object& source,
   std::string().swap(result.output);
   return py::make_tuple(output, py::bytes(result.unknown_words),
                         CutList(result.head_cuts), CutList(result.tail_cuts),
-                        result.stopped_at, result.input_ended, error);
+                        result.stopped_at, result.input_ended, error,
+                        result.report.invalid_utf8);
+}
+
+// The invalid UTF-8 of a whole file, as (count, offset of the first), the
+// way an analysis with utf8 counts it; OSError when it cannot be read.
+py::tuple InvalidUtf8InFileOf(const py::object& path) {
+  OpenFile file;
+  TextInput unused;
+  OpenSource(path, file, unused);
+  InputReport report;
+  bool read = false;
+  {
+    py::gil_scoped_release release;
+    read = InvalidUtf8InFile(file.fd, &report);
+  }
+  if (!read) {
+    PyErr_SetFromErrno(PyExc_OSError);
+    throw py::error_already_set();
+  }
+  return py::make_tuple(report.invalid_utf8, report.first_invalid_utf8);
+}
+
+// The program's warning line for `count` invalid UTF-8 sequences, the
+// first at `first`, without its line end.
+std::string InvalidUtf8WarningOf(uint64_t count, uint64_t first) {
+  std::string line = InvalidUtf8Warning(InputReport{count, first});
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
 }
 
 // FindJoin on lists of cut tuples: None, or (earlier, later).
@@ -865,6 +893,9 @@ PYBIND11_MODULE(_etiquem, m) {
   m.def("_find_join", &FindJoinOf, py::arg("tail_cuts"), py::arg("head_cuts"));
   m.def("_range_start", &RangeStartOf, py::arg("source"), py::arg("size"),
         py::arg("at"), py::arg("utf8"));
+  m.def("_invalid_utf8_in_file", &InvalidUtf8InFileOf, py::arg("path"));
+  m.def("_invalid_utf8_warning", &InvalidUtf8WarningOf, py::arg("count"),
+        py::arg("first"));
 
   py::class_<PyStream>(m, "_Stream")
       .def(py::init<py::object, bool>(), py::arg("dictionary"),

@@ -60,12 +60,22 @@ def corpus_slice(name, size=SLICE):
 
 
 def program_outputs(dictionary, data, options, tmp_path):
-    """The program's output and unknown-words file for `data`."""
+    """The program's output, unknown-words file and warnings for `data`."""
     unknown = tmp_path / "program-unknown.txt"
     if unknown.exists():
         unknown.unlink()
     result = run_program(dictionary, data, *options, "-d", str(unknown))
-    return result.stdout, unknown.read_bytes() if unknown.exists() else b""
+    return (result.stdout, unknown.read_bytes() if unknown.exists() else b"",
+            result.stderr)
+
+
+def warning_of(report):
+    """The warning the runner prints for `report`, as the program does."""
+    if report.invalid_utf8 == 0:
+        return b""
+    line = runner.etiquem._etiquem._invalid_utf8_warning(
+        report.invalid_utf8, report.first_invalid_utf8)
+    return (line + "\n").encode("latin-1")
 
 
 def runner_options(flags):
@@ -93,12 +103,14 @@ def run_file(client, dictionary, data, flags, tmp_path, **kwargs):
 
 
 def assert_same(client, dictionary, data, flags, tmp_path, **kwargs):
-    expected, expected_unknown = program_outputs(dictionary, data, flags, tmp_path)
+    expected, expected_unknown, warnings = program_outputs(dictionary, data,
+                                                           flags, tmp_path)
     output, unknown, report = run_file(client, dictionary, data, flags,
                                        tmp_path, **kwargs)
     assert len(output) == len(expected)
     assert output == expected
     assert unknown == expected_unknown
+    assert warning_of(report) == warnings
     report.unknown_bytes = len(unknown)
     return report
 
@@ -173,11 +185,24 @@ def test_superblanks_over_boundaries(client, tmp_path):
     assert report.reruns > 0
 
 
+INVALID_UTF8 = [b"\xff la \xc3 casa \xe2\x82", b"\x80\x80\x80\x80\x80",
+                b"\xf0\x9f\x98", b"\xed\xa0\x80", b"\xc0\xaf", b"\xfe"]
+
+
 def utf8_text(text):
-    """A Latin-1 text as UTF-8, with some invalid sequences in it."""
+    """A Latin-1 text as UTF-8, with invalid sequences in it: some inside
+    lines, some right where ranges of RANGE + 1 bytes nominally start."""
     converted = text.decode("latin-1").encode("utf-8")
-    cut = len(converted) // 3
-    return (converted[:cut] + b"\xff la \xc3 casa \xe2\x82" + converted[cut:])
+    cuts = [len(converted) // 3, 2 * len(converted) // 3]
+    cuts += [k * (RANGE + 1) for k in range(1, len(converted) // (RANGE + 1),
+                                            5)]
+    out, at = [], 0
+    for k, cut in enumerate(sorted(cuts)):
+        while cut < len(converted) and 0x80 <= converted[cut] < 0xC0:
+            cut += 1  # not inside a character of the text
+        out += [converted[at:cut], INVALID_UTF8[k % len(INVALID_UTF8)]]
+        at = cut
+    return b"".join(out + [converted[at:]])
 
 
 @pytest.mark.parametrize("corpus,flags", [("ca.txt", ["-s", "-m"]),
@@ -225,15 +250,18 @@ def run_command(*arguments):
 def test_command_line(tmp_path, dask_scratch):
     """A whole run of the command, with its own local cluster."""
     dictionary = lexicon("default")
-    data = corpus_slice("ca-sb.txt", 1 << 20)
+    # UTF-8 with invalid sequences: the program's warning comes out too.
+    data = utf8_text(corpus_slice("ca-sb.txt", 1 << 20))
     source = tmp_path / "in.txt"
     source.write_bytes(data)
-    expected, expected_unknown = program_outputs(dictionary, data, ["-m"],
-                                                 tmp_path)
-    result = run_command("--workers", "2", "--range-size", "64K", "-m", "-d",
-                         str(tmp_path / "unknown.txt"), "-b", dictionary,
-                         str(source), str(tmp_path / "out.txt"))
+    expected, expected_unknown, warnings = program_outputs(
+        dictionary, data, ["-m", "--utf8"], tmp_path)
+    assert warnings.startswith(b"etiquem: warning: ")
+    result = run_command("--workers", "2", "--range-size", "64K", "-m",
+                         "--utf8", "-d", str(tmp_path / "unknown.txt"), "-b",
+                         dictionary, str(source), str(tmp_path / "out.txt"))
     assert result.returncode == 0, result.stderr
+    assert result.stderr == warnings, result.stderr
     assert (tmp_path / "out.txt").read_bytes() == expected
     assert (tmp_path / "unknown.txt").read_bytes() == expected_unknown
 

@@ -148,6 +148,8 @@ RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
       result.stopped_at = ScannerOffset(analyser->scanner);
       result.error = analyser->error;
     }
+    const InvalidUtf8Count& invalid = InvalidUtf8Met(*analyser);
+    result.report = InputReport{invalid.count, invalid.first_offset};
   } catch (const std::bad_alloc&) {
     result.error = Error{messages::kStatusFailure, messages::kOutOfMemory};
   }
@@ -155,6 +157,18 @@ RangeResult AnalyseRange(const Dictionary& dictionary, const Options& options,
 }
 
 int AnalysisThreads() { return PieceThreads(); }
+
+bool InvalidUtf8InFile(int fd, InputReport* report) {
+  InvalidUtf8Count invalid;
+  if (!CountInvalidUtf8InFile(fd, 0, invalid)) return false;
+  *report = InputReport{invalid.count, invalid.first_offset};
+  return true;
+}
+
+std::string InvalidUtf8Warning(const InputReport& report) {
+  return messages::InvalidUtf8Warning(report.invalid_utf8,
+                                      report.first_invalid_utf8);
+}
 
 bool AnalysesInPieces(int fd, int threads) {
   PieceParameters pieces;
