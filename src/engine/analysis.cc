@@ -505,7 +505,7 @@ template <bool kUtf8>
 // and a letter was stepped after it.
 template <bool kUtf8>
 inline uint8_t WalkFlagsAt(const Analyser& an, int j) {
-  uint8_t flags = an.walk_flags[j];
+  uint8_t flags = uint8_t(an.walk_entries[j] >> kWalkFlagsShift) & 7;
   if ((flags & kWalkPiecesOnly) && j + 1 < an.surface_length &&
       IsLetter(*an.automaton, MatchingCodeAt<kUtf8>(an, j + 1)))
     flags &= uint8_t(~kWalkAnalysis);
@@ -620,7 +620,7 @@ inline WalkOutcome WalkCharacter(Analyser& an, int c) {
     if (!WithinLimits(an, entry)) return kWalkLeft;
   }
   const uint32_t next = entry & kWalkStateMask;
-  an.walk_flags[j] = uint8_t(entry >> kWalkFlagsShift) & 7;
+  an.walk_entries[j] = entry;
   an.walk_state = next;
   return next == kDeadState || an.surface_length == kMaxAttemptCharacters
              ? kWalkEnded
@@ -758,6 +758,35 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
   return outcome;
 }
 
+// The index in the scanner's block of the first '<' from its next byte on,
+// or of the block's end when none is there. The search is kept
+// (Analyser::plain_from, plain_to) and goes on only past where it ended,
+// so each byte is searched once however often the walk over the block
+// starts again.
+size_t PlainEnd(Analyser& an) {
+  const Scanner& scanner = an.scanner;
+  const uint64_t at = ScannerOffset(scanner);
+  const uint64_t block_end = scanner.block_offset + scanner.end;
+  if (at < an.plain_from || at > an.plain_to) {
+    an.plain_from = an.plain_to = at;
+    an.plain_to_is_lt = false;
+  }
+  if (!an.plain_to_is_lt && an.plain_to < block_end) {
+    const char* const block = scanner.block.data();
+    const char* const from = block + (an.plain_to - scanner.block_offset);
+    const void* lt = std::memchr(from, '<', size_t(block_end - an.plain_to));
+    if (lt != nullptr) {
+      an.plain_to = scanner.block_offset +
+                    uint64_t(static_cast<const char*>(lt) - block);
+      an.plain_to_is_lt = true;
+    } else {
+      an.plain_to = block_end;
+    }
+  }
+  assert(an.plain_to <= block_end);
+  return size_t(an.plain_to - scanner.block_offset);
+}
+
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
 // up to a '<' or the block's end, storing them in the ring as the reader
 // would. Attempts that end here are written here, and when the character
@@ -775,7 +804,11 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
 // make the compiler read every field again after each character, and the
 // loop runs short of registers. The table is read again after a transition
 // was built, which may move it. Not inlined: alone, the loop keeps its
-// locals in registers.
+// locals in registers. For the same reason the sum of list sizes is
+// compared with its bound once the attempt ends rather than at every
+// character (only a large list is looked at as it comes): an attempt whose
+// sum passed it is handed to the full walk then, which steps it again from
+// its start and stops where it would have stopped.
 [[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
   Reader& reader = an.reader;
   LazyDfa& d = an.dfa;
@@ -783,7 +816,7 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
   const uint8_t* const block =
       reinterpret_cast<const uint8_t*>(scanner.block.data());
   const uint8_t* p = block + scanner.next;
-  const uint8_t* const end = block + scanner.end;
+  const uint8_t* const end = block + PlainEnd(an);
   if (p == end) return kWalkGoesOn;
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
@@ -813,7 +846,6 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
     if (!again) {
       if (p == end) break;
       c = *p;
-      if (c == '<') break;
       RingEntry& entry = reader.ring[write];
       entry.kind = kCharacter;
       entry.byte = c;
@@ -855,7 +887,7 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
     }
     an.surface[j] = char(c);
     total += step >> kListSizeShift;
-    if (total > bound || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
+    if (step >= kGiveUp) [[unlikely]] {  // a large list, or no state
       an.path_total = total;
       const bool within = WithinLimits(an, step);
       total = an.path_total;
@@ -867,10 +899,12 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
       }
     }
     state = step & kWalkStateMask;
-    an.walk_flags[j++] = uint8_t(step >> kWalkFlagsShift) & 7;
+    an.walk_entries[j++] = step;
     if (state != kDeadState && j != kMaxAttemptCharacters) continue;
     sync();
     an.at_attempt_start = false;
+    if (total > bound) [[unlikely]]
+      return kWalkLeft;
     EmitWalked<false>(an);
     // Go on here only when the character that ended the attempt is the one
     // character to read again.
@@ -1069,6 +1103,9 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   an.surface_length = 0;
   an.start_index = 0;
   an.following_dfa = false;
+  an.plain_from = 1;
+  an.plain_to = 0;
+  an.plain_to_is_lt = false;
   an.limit = UINT64_MAX;
   an.stop = false;
   an.finished = false;
