@@ -512,10 +512,17 @@ inline uint8_t WalkFlagsAt(const Analyser& an, int j) {
   return flags;
 }
 
+// What writes a stretch whose last character holds `flags`.
+inline TextSource SourceOfFlags(uint8_t flags) {
+  return (flags & kWalkAnalysis)  ? kReading
+         : (flags & kWalkUnknown) ? kUnknownWord
+                                  : kOwnCharacter;
+}
+
 // The characters of the stretch to write, as LongestStretch chooses them
-// from the records of the full walk.
+// from the records of the full walk, and in `source` what writes them.
 template <bool kUtf8>
-int WalkedStretch(const Analyser& an) {
+int WalkedStretch(const Analyser& an, TextSource& source) {
   const int steps = an.surface_length;
   // Most attempts are a word and the character that ended it, which
   // accepts nothing: the word's last character holds an analysis that no
@@ -527,18 +534,33 @@ int WalkedStretch(const Analyser& an) {
   if (steps >= 3 && !an.automaton->whole_words &&
       (an.walk_entries[steps - 1] & kAnalysisBit) == 0 &&
       (an.walk_entries[steps - 2] & (kAnalysisBit | kPiecesOnlyBit)) ==
-          kAnalysisBit)
+          kAnalysisBit) {
+    source = kReading;
     return steps - 1;
-  if (an.automaton->whole_words) {
-    for (int j = steps - 1; j >= 1; --j)
-      if (WalkFlagsAt<kUtf8>(an, j) & (kWalkAnalysis | kWalkUnknown))
-        return j + 1;
-    return 1;
   }
-  for (int j = steps - 1; j >= 1; --j)
-    if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) return j + 1;
-  for (int j = steps - 1; j >= 1; --j)
-    if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) return j + 1;
+  if (an.automaton->whole_words) {
+    for (int j = steps - 1; j >= 1; --j) {
+      const uint8_t flags = WalkFlagsAt<kUtf8>(an, j);
+      if (flags & (kWalkAnalysis | kWalkUnknown)) {
+        source = SourceOfFlags(flags);
+        return j + 1;
+      }
+    }
+  } else {
+    for (int j = steps - 1; j >= 1; --j) {
+      if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) {
+        source = kReading;
+        return j + 1;
+      }
+    }
+    for (int j = steps - 1; j >= 1; --j) {
+      if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) {
+        source = kUnknownWord;
+        return j + 1;
+      }
+    }
+  }
+  source = SourceOfFlags(WalkFlagsAt<kUtf8>(an, 0));
   return 1;
 }
 
@@ -563,11 +585,8 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
 // the memory when it holds it, else walking the stretch with outputs.
 template <bool kUtf8>
 void EmitWalked(Analyser& an) {
-  const int length = WalkedStretch<kUtf8>(an);
-  const uint8_t flags = WalkFlagsAt<kUtf8>(an, length - 1);
-  const TextSource source = (flags & kWalkAnalysis)  ? kReading
-                            : (flags & kWalkUnknown) ? kUnknownWord
-                                                     : kOwnCharacter;
+  TextSource source;
+  const int length = WalkedStretch<kUtf8>(an, source);
   if (source == kOwnCharacter) {
     assert(length == 1);
     EmitKnown<kUtf8>(an, 1, source, {}, kNoParts, kNoEntry);
