@@ -851,7 +851,7 @@ size_t PlainEnd(Analyser& an) {
   if (p == end) return kWalkGoesOn;
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
-  int j = an.surface_length;
+  size_t j = size_t(an.surface_length);  // unsigned: no widening per use
   uint32_t state = an.walk_state;
   uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
@@ -866,20 +866,20 @@ size_t PlainEnd(Analyser& an) {
     reader.read_fresh = true;
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
-    an.surface_length = j;
+    an.surface_length = int(j);
     an.walk_state = state;
     an.path_total = total;
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
-  uint8_t c = 0;
+  uint32_t c = 0;  // the byte read, widened once
   for (;;) {
     if (!again) {
       if (p == end) break;
       c = *p;
       RingEntry& entry = reader.ring[write];
       entry.kind = kCharacter;
-      entry.byte = c;
+      entry.byte = uint8_t(c);
       entry.input_number = number;
       ++p;
       ++number;
@@ -896,7 +896,7 @@ size_t PlainEnd(Analyser& an) {
       }
       // The offset after it is its input number.
       if (step == kDeadState && number - 1 < lone_before) {
-        WriteLoneCharacter(an, c);
+        WriteLoneCharacter(an, uint8_t(c));
         continue;
       }
       an.start_index = RingAdd(write, -1);
