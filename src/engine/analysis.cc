@@ -159,8 +159,10 @@ inline uint64_t OffsetAfter(const Analyser& an, RingIndex last) {
                              : ScannerOffset(an.scanner);
 }
 
-// The attempt is over: the next one starts after entry `last`.
-void AfterAttempt(Analyser& an, RingIndex last) {
+// The attempt is over: the next one starts after entry `last`. Inline: it
+// ends every attempt, and its call was a twentieth of what a remembered
+// stretch costs.
+[[gnu::always_inline]] inline void AfterAttempt(Analyser& an, RingIndex last) {
   an.reader.reread_index = RingAdd(last, 1);
   an.reader.read_fresh = false;
   an.at_attempt_start = true;
