@@ -939,18 +939,26 @@ size_t PlainEnd(Analyser& an) {
     if (total > bound) [[unlikely]]
       return kWalkLeft;
     EmitWalked<false>(an);
-    // Go on here only when the character that ended the attempt is the one
-    // character to read again.
-    if (state != kDeadState || an.stop || !an.use_dfa ||
-        reader.reread_index != RingAdd(write, -1))
-      return kWalkWritten;
+    if (state != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
+    // Go on here when the characters to read again are the last ones read
+    // here: the character that ended the attempt starts the next one, and
+    // two or more (a word followed by a blank and the start of a longer
+    // entry, mostly) are walked again from the block, their ring entries
+    // stored again as they were.
+    const size_t back = RingAdd(write, -int(reader.reread_index));
+    if (back != 1) {
+      if (back > size_t(p - first)) return kWalkWritten;
+      p -= back;
+      number -= back;
+      write = reader.reread_index;
+    }
     reader.read_fresh = true;
     j = 0;
     total = 0;
     state = kStartState;
     // Writing the attempt can only have written superblanks that waited.
     if (lone_before == 0 && LoneCharacterFits(an, 0)) lone_before = an.limit;
-    again = true;
+    again = back == 1;
   }
   if (p != first) sync();
   // Lone characters ended the attempts they started: none is under way.
