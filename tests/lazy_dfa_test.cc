@@ -120,13 +120,16 @@ bool Collect(void* context, const Batch& batch) {
 // One run, with the deterministic walk (`fast`) or not; `budget` bytes of
 // cache and a memory of `entries` stretches. With a `stride`, the stepping
 // call is asked to stop at every attempt boundary at least 1 to `stride`
-// bytes after the last one, as the analysis in pieces does.
+// bytes after the last one, as the analysis in pieces does. `max_states`:
+// the live-state limit.
 Written Analyse(const Automaton& t, const std::string& text, Options options,
             bool fast, size_t budget = kDfaCacheBytes,
-            size_t entries = size_t(1) << 16, uint64_t stride = 0) {
+            size_t entries = size_t(1) << 16, uint64_t stride = 0,
+            size_t max_states = size_t(1) << 20) {
   Written run;
   options.unknown_words = true;
   auto analyser = std::make_unique<Analyser>();
+  analyser->live_states.max_states = max_states;
   analyser->dfa.budget_bytes = budget;
   analyser->memory.max_entries = entries;
   analyser->memory.max_text_bytes = entries * 16;
@@ -270,6 +273,42 @@ TEST(LazyDfa, TheLiveStateLimitStaysWhereItWas) {
     ExpectSame(full, fast, "n = " + std::to_string(n));
     EXPECT_EQ(full.error.failed(), n > 20) << n;
   }
+}
+
+// With a low live-state limit, attempts of a few paths a character pass
+// the walk's bound on the sum of list sizes long before any list reaches
+// the limit (and some then reach it): the deterministic walk hands them to
+// the full walk, at whatever character it notices, with the same bytes and
+// the same failure.
+TEST(LazyDfa, SmallListsPastTheBoundGoToTheFullWalk) {
+  std::mt19937 g(20261209);
+  int failed = 0, passed = 0;
+  for (int test_case = 0; test_case < 200; ++test_case) {
+    const std::string description = ManyReadingsDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(description));
+    const std::string text = WordText(g, 100 + g() % 600);
+    Options options;
+    options.events = g() % 3 == 0;
+    const size_t max_states = size_t(4) << (g() % 4);
+    const std::string what = description + "\ntext: " + text +
+                             "\nmax_states " + std::to_string(max_states);
+    const Written full = Analyse(t, text, options, false, kDfaCacheBytes,
+                                 size_t(1) << 16, 0, max_states);
+    ExpectSame(full,
+               Analyse(t, text, options, true, kDfaCacheBytes, size_t(1) << 16,
+                       0, max_states),
+               what);
+    ExpectSame(Analyse(t, text, options, false, kDfaCacheBytes,
+                       size_t(1) << 16, 5, max_states),
+               Analyse(t, text, options, true, kDfaCacheBytes, size_t(1) << 16,
+                       5, max_states),
+               what + "\nstride 5");
+    if (HasFatalFailure()) return;
+    (full.error.failed() ? failed : passed) += 1;
+  }
+  EXPECT_GT(failed, 10);
+  EXPECT_GT(passed, 10);
 }
 
 // The cache never holds more than its budget, however many states the text

@@ -159,8 +159,10 @@ inline uint64_t OffsetAfter(const Analyser& an, RingIndex last) {
                              : ScannerOffset(an.scanner);
 }
 
-// The attempt is over: the next one starts after entry `last`.
-void AfterAttempt(Analyser& an, RingIndex last) {
+// The attempt is over: the next one starts after entry `last`. Inline: it
+// ends every attempt, and its call was a twentieth of what a remembered
+// stretch costs.
+[[gnu::always_inline]] inline void AfterAttempt(Analyser& an, RingIndex last) {
   an.reader.reread_index = RingAdd(last, 1);
   an.reader.read_fresh = false;
   an.at_attempt_start = true;
@@ -503,28 +505,62 @@ template <bool kUtf8>
 // and a letter was stepped after it.
 template <bool kUtf8>
 inline uint8_t WalkFlagsAt(const Analyser& an, int j) {
-  uint8_t flags = an.walk_flags[j];
+  uint8_t flags = uint8_t(an.walk_entries[j] >> kWalkFlagsShift) & 7;
   if ((flags & kWalkPiecesOnly) && j + 1 < an.surface_length &&
       IsLetter(*an.automaton, MatchingCodeAt<kUtf8>(an, j + 1)))
     flags &= uint8_t(~kWalkAnalysis);
   return flags;
 }
 
+// What writes a stretch whose last character holds `flags`.
+inline TextSource SourceOfFlags(uint8_t flags) {
+  return (flags & kWalkAnalysis)  ? kReading
+         : (flags & kWalkUnknown) ? kUnknownWord
+                                  : kOwnCharacter;
+}
+
 // The characters of the stretch to write, as LongestStretch chooses them
-// from the records of the full walk.
+// from the records of the full walk, and in `source` what writes them.
 template <bool kUtf8>
-int WalkedStretch(const Analyser& an) {
+int WalkedStretch(const Analyser& an, TextSource& source) {
   const int steps = an.surface_length;
-  if (an.automaton->whole_words) {
-    for (int j = steps - 1; j >= 1; --j)
-      if (WalkFlagsAt<kUtf8>(an, j) & (kWalkAnalysis | kWalkUnknown))
-        return j + 1;
-    return 1;
+  // Most attempts are a word and the character that ended it, which
+  // accepts nothing: the word's last character holds an analysis that no
+  // letter after it can drop. Two loads and a compare instead of the
+  // search, which was a tenth of the cost of a remembered stretch.
+  constexpr uint32_t kAnalysisBit = uint32_t(kWalkAnalysis) << kWalkFlagsShift;
+  constexpr uint32_t kPiecesOnlyBit = uint32_t(kWalkPiecesOnly)
+                                      << kWalkFlagsShift;
+  if (steps >= 3 && !an.automaton->whole_words &&
+      (an.walk_entries[steps - 1] & kAnalysisBit) == 0 &&
+      (an.walk_entries[steps - 2] & (kAnalysisBit | kPiecesOnlyBit)) ==
+          kAnalysisBit) {
+    source = kReading;
+    return steps - 1;
   }
-  for (int j = steps - 1; j >= 1; --j)
-    if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) return j + 1;
-  for (int j = steps - 1; j >= 1; --j)
-    if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) return j + 1;
+  if (an.automaton->whole_words) {
+    for (int j = steps - 1; j >= 1; --j) {
+      const uint8_t flags = WalkFlagsAt<kUtf8>(an, j);
+      if (flags & (kWalkAnalysis | kWalkUnknown)) {
+        source = SourceOfFlags(flags);
+        return j + 1;
+      }
+    }
+  } else {
+    for (int j = steps - 1; j >= 1; --j) {
+      if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) {
+        source = kReading;
+        return j + 1;
+      }
+    }
+    for (int j = steps - 1; j >= 1; --j) {
+      if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) {
+        source = kUnknownWord;
+        return j + 1;
+      }
+    }
+  }
+  source = SourceOfFlags(WalkFlagsAt<kUtf8>(an, 0));
   return 1;
 }
 
@@ -549,11 +585,8 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
 // the memory when it holds it, else walking the stretch with outputs.
 template <bool kUtf8>
 void EmitWalked(Analyser& an) {
-  const int length = WalkedStretch<kUtf8>(an);
-  const uint8_t flags = WalkFlagsAt<kUtf8>(an, length - 1);
-  const TextSource source = (flags & kWalkAnalysis)  ? kReading
-                            : (flags & kWalkUnknown) ? kUnknownWord
-                                                     : kOwnCharacter;
+  TextSource source;
+  const int length = WalkedStretch<kUtf8>(an, source);
   if (source == kOwnCharacter) {
     assert(length == 1);
     EmitKnown<kUtf8>(an, 1, source, nullptr);
@@ -617,7 +650,7 @@ inline WalkOutcome WalkCharacter(Analyser& an, int c) {
     if (!WithinLimits(an, entry)) return kWalkLeft;
   }
   const uint32_t next = entry & kWalkStateMask;
-  an.walk_flags[j] = uint8_t(entry >> kWalkFlagsShift) & 7;
+  an.walk_entries[j] = entry;
   an.walk_state = next;
   return next == kDeadState || an.surface_length == kMaxAttemptCharacters
              ? kWalkEnded
@@ -785,6 +818,35 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
   return outcome;
 }
 
+// The index in the scanner's block of the first '<' from its next byte on,
+// or of the block's end when none is there. The search is kept
+// (Analyser::plain_from, plain_to) and goes on only past where it ended,
+// so each byte is searched once however often the walk over the block
+// starts again.
+size_t PlainEnd(Analyser& an) {
+  const Scanner& scanner = an.scanner;
+  const uint64_t at = ScannerOffset(scanner);
+  const uint64_t block_end = scanner.block_offset + scanner.end;
+  if (at < an.plain_from || at > an.plain_to) {
+    an.plain_from = an.plain_to = at;
+    an.plain_to_is_lt = false;
+  }
+  if (!an.plain_to_is_lt && an.plain_to < block_end) {
+    const char* const block = scanner.block.data();
+    const char* const from = block + (an.plain_to - scanner.block_offset);
+    const void* lt = std::memchr(from, '<', size_t(block_end - an.plain_to));
+    if (lt != nullptr) {
+      an.plain_to = scanner.block_offset +
+                    uint64_t(static_cast<const char*>(lt) - block);
+      an.plain_to_is_lt = true;
+    } else {
+      an.plain_to = block_end;
+    }
+  }
+  assert(an.plain_to <= block_end);
+  return size_t(an.plain_to - scanner.block_offset);
+}
+
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
 // up to a '<' or the block's end, storing them in the ring as the reader
 // would. Attempts that end here are written here, and when the character
@@ -802,7 +864,11 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
 // make the compiler read every field again after each character, and the
 // loop runs short of registers. The table is read again after a transition
 // was built, which may move it. Not inlined: alone, the loop keeps its
-// locals in registers.
+// locals in registers. For the same reason the sum of list sizes is
+// compared with its bound once the attempt ends rather than at every
+// character (only a large list is looked at as it comes): an attempt whose
+// sum passed it is handed to the full walk then, which steps it again from
+// its start and stops where it would have stopped.
 [[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
   Reader& reader = an.reader;
   LazyDfa& d = an.dfa;
@@ -810,11 +876,11 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
   const uint8_t* const block =
       reinterpret_cast<const uint8_t*>(scanner.block.data());
   const uint8_t* p = block + scanner.next;
-  const uint8_t* const end = block + scanner.end;
+  const uint8_t* const end = block + PlainEnd(an);
   if (p == end) return kWalkGoesOn;
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
-  int j = an.surface_length;
+  size_t j = size_t(an.surface_length);  // unsigned: no widening per use
   uint32_t state = an.walk_state;
   uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
@@ -829,21 +895,20 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
     reader.read_fresh = true;
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
-    an.surface_length = j;
+    an.surface_length = int(j);
     an.walk_state = state;
     an.path_total = total;
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
-  uint8_t c = 0;
+  uint32_t c = 0;  // the byte read, widened once
   for (;;) {
     if (!again) {
       if (p == end) break;
       c = *p;
-      if (c == '<') break;
       RingEntry& entry = reader.ring[write];
       entry.kind = kCharacter;
-      entry.byte = c;
+      entry.byte = uint8_t(c);
       entry.input_number = number;
       ++p;
       ++number;
@@ -862,9 +927,9 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
       if (step == kDeadState && number - 1 < lone_before) {
         // Its input offset is its input number less one.
         if (an.options.events) [[unlikely]]
-          WriteLoneCharacterAndEvent(an, c, number - 2);
+          WriteLoneCharacterAndEvent(an, uint8_t(c), number - 2);
         else
-          WriteLoneCharacter(an, c);
+          WriteLoneCharacter(an, uint8_t(c));
         continue;
       }
       an.start_index = RingAdd(write, -1);
@@ -886,7 +951,7 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
     }
     an.surface[j] = char(c);
     total += step >> kListSizeShift;
-    if (total > bound || (step >> kListSizeShift) == kLargeList) [[unlikely]] {
+    if (step >= kGiveUp) [[unlikely]] {  // a large list, or no state
       an.path_total = total;
       const bool within = WithinLimits(an, step);
       total = an.path_total;
@@ -898,23 +963,33 @@ WalkOutcome WalkBlockUtf8(Analyser& an, int& taken) {
       }
     }
     state = step & kWalkStateMask;
-    an.walk_flags[j++] = uint8_t(step >> kWalkFlagsShift) & 7;
+    an.walk_entries[j++] = step;
     if (state != kDeadState && j != kMaxAttemptCharacters) continue;
     sync();
     an.at_attempt_start = false;
+    if (total > bound) [[unlikely]]
+      return kWalkLeft;
     EmitWalked<false>(an);
-    // Go on here only when the character that ended the attempt is the one
-    // character to read again.
-    if (state != kDeadState || an.stop || !an.use_dfa ||
-        reader.reread_index != RingAdd(write, -1))
-      return kWalkWritten;
+    if (state != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
+    // Go on here when the characters to read again are the last ones read
+    // here: the character that ended the attempt starts the next one, and
+    // two or more (a word followed by a blank and the start of a longer
+    // entry, mostly) are walked again from the block, their ring entries
+    // stored again as they were.
+    const size_t back = RingAdd(write, -int(reader.reread_index));
+    if (back != 1) {
+      if (back > size_t(p - first)) return kWalkWritten;
+      p -= back;
+      number -= back;
+      write = reader.reread_index;
+    }
     reader.read_fresh = true;
     j = 0;
     total = 0;
     state = kStartState;
     // Writing the attempt can only have written superblanks that waited.
     if (lone_before == 0 && LoneCharacterFits(an, 0)) lone_before = an.limit;
-    again = true;
+    again = back == 1;
   }
   if (p != first) sync();
   // Lone characters ended the attempts they started: none is under way.
@@ -1100,6 +1175,9 @@ void StartAnalysis(Analyser& an, const Automaton* automaton,
   an.surface_length = 0;
   an.start_index = 0;
   an.following_dfa = false;
+  an.plain_from = 1;
+  an.plain_to = 0;
+  an.plain_to_is_lt = false;
   an.limit = UINT64_MAX;
   an.stop = false;
   an.finished = false;

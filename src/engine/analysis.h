@@ -76,13 +76,22 @@ struct Analyser {
   bool use_dfa = true;
   bool following_dfa = false;  // the attempt so far is on the walk
   uint32_t walk_state = kStartState;  // its walk state
-  // What the walk state after each character accepts (kWalk* flags).
-  uint8_t walk_flags[kMaxAttemptCharacters];
+  // The transition taken at each character (lazy_dfa.h): its walk state
+  // and what that state accepts (kWalk* flags). Kept whole, as the walk
+  // read it.
+  uint32_t walk_entries[kMaxAttemptCharacters];
   // The sum of the live-state list sizes over the attempt so far, and the
   // largest the walk goes on with (see PathBoundLimit).
   uint64_t path_total = 0;
   uint64_t path_bound_limit = 0;
   Options memory_options;  // the options of the run the memory was kept by
+  // Input offsets [plain_from, plain_to) hold no '<': the walk over the
+  // scanner's block runs to plain_to without looking for one. plain_to is
+  // a '<' when plain_to_is_lt, else the end of the block when it was
+  // searched. Empty (plain_from > plain_to) at the start of an analysis.
+  uint64_t plain_from = 1;
+  uint64_t plain_to = 0;
+  bool plain_to_is_lt = false;
   // With events: where the parts and surface of a remembered stretch lie
   // in the batch being gathered, when it was written there already. A
   // stretch written again in the same batch points at them instead of

@@ -77,8 +77,9 @@ int64_t SeenAt(LazyDfa& d, uint32_t pair, uint32_t place) {
 // as all its appearances together, into `out`.
 void KeepLast(LazyDfa& d, const std::vector<uint64_t>& in,
               std::vector<uint64_t>& out) {
-  if (in.size() <= 1) {  // most levels of most sets
-    out = in;
+  if (in.size() <= 1) {  // most levels of most sets: copied without a call
+    out.resize(in.size());
+    if (!in.empty()) out[0] = in[0];
     return;
   }
   out.clear();

@@ -37,7 +37,7 @@ void ClearMemory(StretchMemory& m) {
   m.entries.reserve(m.max_entries);
   m.bytes.reserve(m.max_text_bytes);
   m.entries.clear();
-  m.bytes.clear();
+  m.bytes.assign(kShortKeyBytes, '\0');
   m.parts.clear();
   m.symbols.clear();
   m.slots.assign(kInitialSlots, 0);
@@ -64,11 +64,14 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
   e.hash = hash;
   e.source = source;
   e.key_size = uint16_t(key.size());
+  assert(m.bytes.size() >= kShortKeyBytes);
+  m.bytes.resize(m.bytes.size() - kShortKeyBytes);
   e.key_offset = uint32_t(m.bytes.size());
   m.bytes.append(key);
   e.text_offset = uint32_t(m.bytes.size());
   e.text_size = uint32_t(text.size());
   m.bytes.append(text);
+  m.bytes.append(kShortKeyBytes, '\0');
   e.first_part = parts.empty() ? kNoParts : uint32_t(m.parts.size());
   for (const ReadingPart& p : parts) {
     const int32_t* s = symbols + p.first_symbol;

@@ -25,6 +25,8 @@
 #ifndef ETIQUEM_ENGINE_STRETCH_MEMORY_H_
 #define ETIQUEM_ENGINE_STRETCH_MEMORY_H_
 
+#include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -73,7 +75,7 @@ struct StretchMemory {
   std::vector<StretchEntry> entries;
   // Open addressing: entry index + 1, 0 when empty; at most half full.
   std::vector<uint32_t> slots;
-  std::string bytes;  // keys and texts
+  std::string bytes;  // keys and texts, then kShortKeyBytes zero bytes
   std::vector<RememberedPart> parts;
   std::vector<int32_t> symbols;
   size_t max_entries = size_t(1) << 16;
@@ -101,6 +103,37 @@ inline uint64_t LoadKey32(const char* p) {
   return v;
 }
 
+// Keys of at most kShortKeyBytes bytes are read as two words from their
+// start, past their end: a key given to StretchHash, FindStretch or
+// StoreStretch must have that many readable bytes from its start (the
+// attempt's arrays, where keys are made, have), and the memory keeps that
+// many bytes after every key it holds. Most keys are words of a few
+// letters, which are then hashed and compared without a branch on their
+// length.
+constexpr size_t kShortKeyBytes = 16;
+
+// The bytes of a short key's two words that are its own, by its size.
+struct ShortKeyMask {
+  uint64_t first, second;
+};
+constexpr uint64_t LowBytes(size_t k) {  // k from 0 to 8
+  return k >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * k)) - 1;
+}
+constexpr auto kShortKeyMasks = [] {
+  std::array<ShortKeyMask, kShortKeyBytes + 1> masks{};
+  for (size_t n = 0; n <= kShortKeyBytes; ++n)
+    masks[n] = {LowBytes(n), LowBytes(n > 8 ? n - 8 : 0)};
+  return masks;
+}();
+
+// The two words of a key of `n` <= kShortKeyBytes bytes at `p`, the bytes
+// past its end cleared.
+inline void ShortKeyWords(const char* p, size_t n, uint64_t& a, uint64_t& b) {
+  const ShortKeyMask& mask = kShortKeyMasks[n];
+  a = LoadKey64(p) & mask.first;
+  b = LoadKey64(p + 8) & mask.second;
+}
+
 // Two words that, with its size, tell a key of at most 16 bytes from every
 // other: its first and last 8 bytes, or 4 bytes, or for a key of 1 to 3
 // bytes its first, middle and last byte. Every byte read is the key's, so
@@ -121,16 +154,21 @@ inline void KeyWords(const char* p, size_t n, uint64_t& a, uint64_t& b) {
   }
 }
 
-// The hash of a key with its source: a word at a time, then its last two
-// words (KeyWords), each folded in by a multiplication.
+// The hash of a key with its source: a short key's two words
+// (ShortKeyWords); a longer one a word at a time, then its last two words
+// (KeyWords); each folded in by a multiplication.
 inline uint32_t StretchHash(std::string_view key, TextSource source) {
   const char* p = key.data();
   size_t n = key.size();
   uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 16 | n);
-  for (; n > 16; n -= 8, p += 8)
-    h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
   uint64_t a, b;
-  KeyWords(p, n, a, b);
+  if (n <= kShortKeyBytes) {
+    ShortKeyWords(p, n, a, b);
+  } else {
+    for (; n > 16; n -= 8, p += 8)
+      h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
+    KeyWords(p, n, a, b);
+  }
   h = (h ^ a) * 0xFF51AFD7ED558CCDull;
   h = (h ^ (h >> 32) ^ b) * 0xC4CEB9FE1A85EC53ull;
   return uint32_t(h ^ (h >> 29) ^ (h >> 41));
@@ -139,9 +177,14 @@ inline uint32_t StretchHash(std::string_view key, TextSource source) {
 // Whether the `n` bytes at `x` and at `y` are the same, compared a word at
 // a time.
 inline bool SameKey(const char* x, const char* y, size_t n) {
+  uint64_t xa, xb, ya, yb;
+  if (n <= kShortKeyBytes) {
+    ShortKeyWords(x, n, xa, xb);
+    ShortKeyWords(y, n, ya, yb);
+    return ((xa ^ ya) | (xb ^ yb)) == 0;
+  }
   for (; n > 16; n -= 8, x += 8, y += 8)
     if (LoadKey64(x) != LoadKey64(y)) return false;
-  uint64_t xa, xb, ya, yb;
   KeyWords(x, n, xa, xb);
   KeyWords(y, n, ya, yb);
   return ((xa ^ ya) | (xb ^ yb)) == 0;
@@ -167,7 +210,8 @@ inline const StretchEntry* FindStretch(const StretchMemory& m,
 // The written bytes of an entry.
 inline std::string_view StretchText(const StretchMemory& m,
                                     const StretchEntry& e) {
-  return std::string_view(m.bytes).substr(e.text_offset, e.text_size);
+  assert(size_t(e.text_offset) + e.text_size <= m.bytes.size());
+  return std::string_view(m.bytes.data() + e.text_offset, e.text_size);
 }
 
 // Keeps the stretch of characters `key`, written from `source` as `text`
