@@ -217,6 +217,19 @@ void AppendSurface(const Analyser& an, RingIndex last, std::string& surfaces) {
   surfaces.append(characters, count);
 }
 
+// The event of the stretch from the attempt's first entry to `last`, written
+// to `an.output.text` from `begin` on, without its parts and surface.
+Event StretchEvent(const Analyser& an, PieceKind kind, RingIndex last,
+                   size_t begin) {
+  Event event;
+  event.kind = kind;
+  event.input_begin = an.reader.ring[an.start_index].input_number - 1;
+  event.input_end = OffsetAfter(an, last);
+  event.output_begin = uint32_t(begin);
+  event.output_end = uint32_t(an.output.text.size());
+  return event;
+}
+
 // Describes the stretch ending at entry `last`, written to `an.output.text`
 // from `begin` on, as a piece of kind `kind` (not kSuperblank) whose reading
 // parts are the last `part_count` of `an.output.parts`.
@@ -224,12 +237,7 @@ void NoteEvent(Analyser& an, PieceKind kind, RingIndex last, size_t begin,
                size_t part_count) {
   Output& out = an.output;
   assert(kind != PieceKind::kSuperblank && part_count <= out.parts.size());
-  Event event;
-  event.kind = kind;
-  event.input_begin = an.reader.ring[an.start_index].input_number - 1;
-  event.input_end = OffsetAfter(an, last);
-  event.output_begin = uint32_t(begin);
-  event.output_end = uint32_t(out.text.size());
+  Event event = StretchEvent(an, kind, last, begin);
   event.first_part = uint32_t(out.parts.size() - part_count);
   event.part_count = uint32_t(part_count);
   if (kind != PieceKind::kCharacter) {
@@ -366,12 +374,7 @@ void NoteRememberedEvent(Analyser& an, PieceKind kind, RingIndex last,
     seen.surface_end = surface_is_key ? event.surface_end : event.surface_begin;
     return;
   }
-  Event event;
-  event.kind = kind;
-  event.input_begin = an.reader.ring[an.start_index].input_number - 1;
-  event.input_end = OffsetAfter(an, last);
-  event.output_begin = uint32_t(begin);
-  event.output_end = uint32_t(out.text.size());
+  Event event = StretchEvent(an, kind, last, begin);
   event.first_part = seen.first_part;
   event.part_count = seen.part_count;
   if (surface_is_key && seen.surface_end != seen.surface_begin) {
