@@ -1,8 +1,9 @@
 // --json on two processors: the engine analyses on the calling thread while
 // a second thread turns the previous batches into JSON lines and writes
-// them. For input read as a stream (pipes, terminals); a file analysed in
-// pieces needs no such thread, since its lines are made on the calling
-// thread while the workers analyse (options.cc).
+// them. For input analysed on one thread (a stream, or a file with two
+// processors); a file analysed in pieces needs no such thread, since its
+// lines are made on the calling thread while the workers analyse
+// (options.cc).
 //
 // Read as a stream, the analysis is on one thread, and the JSON lines cost
 // about a third as much again as the analysis with events (they are 16
@@ -14,7 +15,8 @@
 // the batch, not a copy, and before returning waits until the writer is
 // done with the batch before it. The writer writes one batch while the
 // engine fills the next: output keeps pace with input, and memory holds
-// two batches. A batch valid only during its call (a large superblank) is
+// two batches. A batch valid only during its call (a large superblank, the
+// analysis's last batch, any batch of an analysis without that option) is
 // written before the sink returns. A failed write stops the writer, and
 // the next call of the sink returns false, which stops the analysis, as
 // the one-thread sink does.
@@ -25,9 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "cli/json_writer.h"
 #include "etiquem/etiquem.h"
@@ -37,8 +37,8 @@ namespace etiquem {
 class JsonPipeline {
  public:
   // Starts the writer thread; `writer` (its dictionary, mode and files) is
-  // used by that thread alone until Finish(). The analysis must run with
-  // Options::keep_previous_batch.
+  // used by that thread alone until Finish(). The writer overlaps the
+  // analysis when it runs with Options::keep_previous_batch.
   explicit JsonPipeline(JsonWriter* writer);
   ~JsonPipeline();  // finishes, if Finish() was not called
   JsonPipeline(const JsonPipeline&) = delete;
