@@ -55,7 +55,7 @@ void StepOutputs(Analyser& an, int c) {
   assert(j >= 0 && j < kMaxAttemptCharacters);
   int upper = 0;
   if (c >= 0) [[likely]]
-    upper = StepLiveStates(an.live_states, c);
+    upper = StepAndCloseLiveStates(an.live_states, c);
   else
     ClearLiveStates(an.live_states);  // no move reads it
   if (j == 0) {
@@ -64,7 +64,6 @@ void StepOutputs(Analyser& an, int c) {
   } else {
     an.latest_upper = upper;
   }
-  CloseOverEpsilons(an.live_states);
 }
 
 // Records what the live states accept at the attempt's latest character.

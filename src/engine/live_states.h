@@ -114,6 +114,9 @@ void StartAtInitialState(LiveStates& v);
 // is upper case). Returns 1 when c is upper case and the set was not empty.
 int StepLiveStates(LiveStates& v, int c);
 
+// StepLiveStates, then CloseOverEpsilons, in one pass over the lists.
+int StepAndCloseLiveStates(LiveStates& v, int c);
+
 // Adds the epsilon successors of every live state, transitively. Returns the
 // size of the set.
 int CloseOverEpsilons(LiveStates& v);
