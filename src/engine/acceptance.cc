@@ -70,14 +70,14 @@ void RenderAnalysis(Acceptances& acceptances, const LiveStates& v,
   if (pieces >= 2) text += "<amb><e>";
   int piece = 0;
   for (uint32_t i = 0; i < r.accepted_count; ++i) {
-    const int n =
-        OutputSymbols(v, accepted[i].output, acceptances.symbol_scratch);
     if (accepted[i].marker == kEndOfAnalysis) {
       complete = true;
-      RenderCompleteReading(t, acceptances.symbol_scratch, n, r.first_upper,
-                            r.latest_upper, text);
+      RenderCompleteOutput(t, v, accepted[i].output, r.first_upper,
+                           r.latest_upper, text);
       continue;
     }
+    const int n =
+        OutputSymbols(v, accepted[i].output, acceptances.symbol_scratch);
     ++piece;
     // Every piece starts from a fresh one-shot flag.
     int capital_pending = 1;

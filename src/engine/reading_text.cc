@@ -2,6 +2,8 @@
 
 #include "engine/reading_text.h"
 
+#include <cstring>
+
 namespace etiquem {
 
 namespace {
@@ -61,6 +63,46 @@ void RenderCompleteReading(const Automaton& t, const int32_t* symbols, int n,
   }
   Put(r, '/');
   Flush(r);
+}
+
+void RenderCompleteOutput(const Automaton& t, const LiveStates& v,
+                          uint32_t node, int a, int b, std::string& text) {
+  // Written back to front into a buffer on the stack, then appended once.
+  // A reading longer than the buffer takes the way through the symbols.
+  char bytes[1024];
+  char* const end = bytes + sizeof bytes;
+  char* p = end;
+  *--p = '/';
+  const OutputNode* nodes = v.nodes.begin();
+  for (uint32_t at = node; nodes[at].length > 0; at = nodes[at].parent) {
+    const OutputNode& o = nodes[at];
+    if (o.symbol >= kFirstNamedSymbol) {
+      const std::string* name = NameOfSymbol(t, o.symbol);
+      const size_t size = name != nullptr ? name->size() : 0;
+      if (size_t(p - bytes) < size + 2) [[unlikely]] {
+        int32_t symbols[kMaxOutputSymbols];
+        const int n = OutputSymbols(v, node, symbols);
+        RenderCompleteReading(t, symbols, n, a, b, text);
+        return;
+      }
+      *--p = ';';
+      p -= size;
+      if (size != 0) std::memcpy(p, name->data(), size);
+      *--p = '&';
+      continue;
+    }
+    const uint8_t c = uint8_t(o.symbol & 0xFF);
+    if (c == 0) continue;
+    if (p == bytes) [[unlikely]] {
+      int32_t symbols[kMaxOutputSymbols];
+      const int n = OutputSymbols(v, node, symbols);
+      RenderCompleteReading(t, symbols, n, a, b, text);
+      return;
+    }
+    const bool upper = o.length == 1 ? a == 1 : b == 1;
+    *--p = char(upper ? UpperCaseOf(c) : c);
+  }
+  text.append(p, size_t(end - p));
 }
 
 bool RenderPieceReading(const Automaton& t, const int32_t* symbols, int n,

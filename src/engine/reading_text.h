@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "engine/automaton.h"
+#include "engine/live_states.h"
 
 namespace etiquem {
 
@@ -29,6 +30,11 @@ inline uint8_t UpperCaseOf(uint8_t c) {
 // `a`: the first character of the surface is upper case; `b`: its latest is.
 void RenderCompleteReading(const Automaton& t, const int32_t* symbols, int n,
                            int a, int b, std::string& text);
+
+// The same for the output that ends at node `node` of `v`'s arena, read
+// from the arena straight into the text (its last symbol first).
+void RenderCompleteOutput(const Automaton& t, const LiveStates& v,
+                          uint32_t node, int a, int b, std::string& text);
 
 // Appends the partial analysis to `text`. Returns false (and appends
 // nothing) when there are no symbols. `capital_pending` is the one-shot flag
