@@ -3,12 +3,15 @@
 #include "engine/stretch_memory.h"
 
 #include <cassert>
+#include <cstring>
 
 namespace etiquem {
 
 namespace {
 
 constexpr size_t kInitialSlots = size_t(1) << 12;
+
+[[maybe_unused]] constexpr char kZeros[kShortKeyBytes] = {};
 
 // Keeps the index at most half full.
 void GrowSlots(StretchMemory& m) {
@@ -64,14 +67,20 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
   e.hash = hash;
   e.source = source;
   e.key_size = uint16_t(key.size());
+  // The key and the text go where the zero bytes after the last key
+  // were: one resize (within the room reserved at the bound, which Fits
+  // keeps to), whose new bytes are zeros, and two copies. What follows
+  // the text is those zeros or the old ones.
   assert(m.bytes.size() >= kShortKeyBytes);
-  m.bytes.resize(m.bytes.size() - kShortKeyBytes);
-  e.key_offset = uint32_t(m.bytes.size());
-  m.bytes.append(key);
-  e.text_offset = uint32_t(m.bytes.size());
+  const size_t at = m.bytes.size() - kShortKeyBytes;
+  m.bytes.resize(at + bytes + kShortKeyBytes);
+  char* const p = m.bytes.data() + at;
+  std::memcpy(p, key.data(), key.size());
+  if (!text.empty()) std::memcpy(p + key.size(), text.data(), text.size());
+  assert(std::memcmp(p + bytes, kZeros, kShortKeyBytes) == 0);
+  e.key_offset = uint32_t(at);
+  e.text_offset = uint32_t(at + key.size());
   e.text_size = uint32_t(text.size());
-  m.bytes.append(text);
-  m.bytes.append(kShortKeyBytes, '\0');
   e.first_part = parts.empty() ? kNoParts : uint32_t(m.parts.size());
   for (const ReadingPart& p : parts) {
     const int32_t* s = symbols + p.first_symbol;
