@@ -75,62 +75,76 @@ int64_t SeenAt(LazyDfa& d, uint32_t pair, uint32_t place) {
 
 // `in` with each pair once, at its last appearance, counted as many times
 // as all its appearances together, into `out`.
-void KeepLast(LazyDfa& d, const std::vector<uint64_t>& in,
-              std::vector<uint64_t>& out) {
-  if (in.size() <= 1) {  // most levels of most sets: copied without a call
-    out.resize(in.size());
-    if (!in.empty()) out[0] = in[0];
+void KeepLast(LazyDfa& d, const RecordList<uint64_t>& in,
+              RecordList<uint64_t>& out) {
+  const size_t n = in.count;
+  MakeRoom(out, n);
+  uint64_t* const kept = out.records.get();
+  const uint64_t* const given = in.records.get();
+  if (n <= 1) {  // most levels of most sets
+    if (n == 1) kept[0] = given[0];
+    out.count = n;
     return;
   }
-  out.clear();
-  const bool compare = in.size() <= kMaxCompared;
-  if (!compare) ClearSeen(d, in.size());
-  for (size_t i = in.size(); i-- > 0;) {
-    const uint32_t pair = PairOf(in[i]);
-    int64_t at = -1;
+  size_t m = 0;  // pairs kept so far, last appearance first
+  const bool compare = n <= kMaxCompared;
+  if (!compare) ClearSeen(d, n);
+  for (size_t i = n; i-- > 0;) {
+    const uint32_t pair = PairOf(given[i]);
+    size_t at = m;
     if (compare) {
-      for (size_t k = 0; k < out.size(); ++k)
-        if (PairOf(out[k]) == pair) at = int64_t(k);
+      for (size_t k = 0; k < m; ++k)
+        if (PairOf(kept[k]) == pair) {
+          at = k;
+          break;
+        }
     } else {
-      at = SeenAt(d, pair, uint32_t(out.size()));
+      const int64_t seen = SeenAt(d, pair, uint32_t(m));
+      if (seen >= 0) at = size_t(seen);
     }
-    if (at < 0)
-      out.push_back(in[i]);
+    if (at == m)
+      kept[m++] = given[i];
     else
-      out[size_t(at)] = Counted(pair, uint64_t(CountOf(out[size_t(at)])) +
-                                          CountOf(in[i]));
+      kept[at] = Counted(pair, uint64_t(CountOf(kept[at])) + CountOf(given[i]));
   }
-  std::reverse(out.begin(), out.end());
+  std::reverse(kept, kept + m);
+  out.count = m;
 }
 
 // Appends the epsilon successors of `pairs`, in order, to `out`, as the
 // closure follows them (a state's first epsilon group; symbols 0 and 48
 // write nothing there), each as many times as its predecessor.
-void EpsilonSuccessors(const Automaton& t, const std::vector<uint64_t>& pairs,
-                       std::vector<uint64_t>& out) {
+void EpsilonSuccessors(const Automaton& t, const RecordList<uint64_t>& pairs,
+                       RecordList<uint64_t>& out) {
   for (const uint64_t counted : pairs) {
     const uint32_t pair = PairOf(counted);
     const State& n = t.states[size_t(StateOf(pair))];
     if (n.epsilon_group_count <= 0) continue;
     const MoveGroup& g = n.epsilon_groups[0];
+    MakeRoom(out, out.count + size_t(g.move_count));
+    uint64_t* const to = out.records.get() + out.count;
     for (int32_t i = 0; i < g.move_count; ++i) {
       const Move& m = g.moves[i];
       const bool writes = m.output_symbol != 0 && m.output_symbol != 48;
-      out.push_back(
-          Counted(Pair(m.target, NotEmpty(pair) || writes), CountOf(counted)));
+      to[i] =
+          Counted(Pair(m.target, NotEmpty(pair) || writes), CountOf(counted));
     }
+    out.count += size_t(g.move_count);
   }
 }
 
 // Appends the successors of `counted` through group `g`.
-void FollowGroup(uint64_t counted, const MoveGroup& g,
-                 std::vector<uint64_t>& out) {
+inline void FollowGroup(uint64_t counted, const MoveGroup& g,
+                        RecordList<uint64_t>& out) {
   const uint32_t pair = PairOf(counted);
+  MakeRoom(out, out.count + size_t(g.move_count));
+  uint64_t* const to = out.records.get() + out.count;
   for (int32_t i = 0; i < g.move_count; ++i) {
     const Move& m = g.moves[i];
-    out.push_back(Counted(Pair(m.target, NotEmpty(pair) || m.output_symbol != 0),
-                          CountOf(counted)));
+    to[i] = Counted(Pair(m.target, NotEmpty(pair) || m.output_symbol != 0),
+                    CountOf(counted));
   }
+  out.count += size_t(g.move_count);
 }
 
 // What the pairs accept, as RecordAcceptances decides it: the kinds of the
@@ -184,11 +198,13 @@ void Flush(LazyDfa& d) {
 }
 
 bool SamePairs(const LazyDfa& d, uint32_t state,
-               const std::vector<uint64_t>& counted) {
+               const RecordList<uint64_t>& counted) {
   const WalkState& s = d.states[state];
-  return s.element_count == counted.size() &&
-         std::equal(counted.begin(), counted.end(),
-                    d.elements.begin() + s.first_element);
+  if (s.element_count != counted.count) return false;
+  const uint64_t* const kept = d.elements.data() + s.first_element;
+  for (size_t k = 0; k < counted.count; ++k)
+    if (kept[k] != counted.records[k]) return false;
+  return true;
 }
 
 // Doubles the index when it would be more than half full.
@@ -209,10 +225,10 @@ void GrowSlots(LazyDfa& d) {
 // The walk state of the set `counted` (pairs with their counts), whose
 // list holds `live` states, made when missing; kNoWalkState when it does
 // not fit beside the cache (which is then emptied).
-uint32_t StateOfPairs(LazyDfa& d, const std::vector<uint64_t>& counted,
+uint32_t StateOfPairs(LazyDfa& d, const RecordList<uint64_t>& counted,
                       uint32_t live) {
   const size_t mask = d.slots.size() - 1;
-  const uint32_t hash = HashPairs(counted.data(), counted.size());
+  const uint32_t hash = HashPairs(counted.begin(), counted.size());
   size_t h = hash & mask;
   for (; d.slots[h] != 0; h = (h + 1) & mask)
     if (SamePairs(d, d.slots[h], counted)) return d.slots[h];
@@ -228,7 +244,7 @@ uint32_t StateOfPairs(LazyDfa& d, const std::vector<uint64_t>& counted,
   const uint32_t index = uint32_t(d.states.size());
   d.states.push_back(WalkState{
       uint32_t(d.elements.size()), uint32_t(counted.size()), live,
-      AcceptanceFlags(*d.automaton, counted.data(), counted.size())});
+      AcceptanceFlags(*d.automaton, counted.begin(), counted.size())});
   d.elements.insert(d.elements.end(), counted.begin(), counted.end());
   if (grows)
     GrowSlots(d);
@@ -292,10 +308,12 @@ bool StepAndClose(LazyDfa& d, const WalkState& from, int c) {
     EpsilonSuccessors(t, d.level, d.next_level);
     if (d.gathered.empty() && d.next_level.empty()) {
       // One level, which holds each pair once already: most sets.
-      d.merged.swap(d.level);
+      std::swap(d.merged, d.level);
       return d.merged.size() <= kMaxWalkStateElements;
     }
-    d.gathered.insert(d.gathered.end(), d.level.begin(), d.level.end());
+    MakeRoom(d.gathered, d.gathered.count + d.level.count);
+    std::copy(d.level.begin(), d.level.end(), d.gathered.end());
+    d.gathered.count += d.level.count;
     if (d.gathered.size() > kMaxGathered) return false;
     if (d.next_level.size() > kMaxGathered) return false;
     KeepLast(d, d.next_level, d.level);

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "engine/automaton.h"
+#include "engine/live_states.h"
 
 namespace etiquem {
 
@@ -121,7 +122,7 @@ struct LazyDfa {
   bool broken = false;   // memory ran out while it grew: reset before use
   // Scratch for building a set, bounded by kMaxWalkStateElements.
   // Pairs with their counts, packed (pair << 32 | count).
-  std::vector<uint64_t> level, next_level, gathered, merged;
+  RecordList<uint64_t> level, next_level, gathered, merged;
   std::vector<uint32_t> seen_keys, seen_marks, seen_places;
   uint32_t mark = 0;
 };
