@@ -113,6 +113,30 @@ estat 2
   EXPECT_EQ(List(v), (StateList{{2, "y"}}));
 }
 
+// The step's own search of a state of one or two groups answers as the
+// automaton's search, for keys in either order, equal keys, markers and
+// every character a step asks for (capitals' lower case included).
+TEST(LiveStatesStep, FewGroupsFoundAsTheSearchFindsThem) {
+  const int16_t kKeys[] = {-30000, -10000, 0, 1, 'a', 'b', 200, 255, 287};
+  for (int count = 1; count <= 2; ++count) {
+    for (const int16_t first : kKeys) {
+      for (const int16_t second : kKeys) {
+        int16_t keys[16] = {};  // padded as the loader pads them
+        keys[0] = first;
+        keys[1] = second;
+        State n{};
+        n.keys = keys;
+        n.group_count = count;
+        n.keys_scannable = count == 1 || first < second;
+        for (int c = -1; c <= 288; ++c)
+          ASSERT_EQ(StepGroupFor(n, c), GroupFor(n, c))
+              << "keys " << first << ", " << second << " (" << count
+              << "), character " << c;
+      }
+    }
+  }
+}
+
 TEST(LiveStatesStep, StepOverEmptySetGivesZero) {
   auto t = Load(R"(
 alfabet Aa

@@ -291,10 +291,10 @@ bool StepAndClose(LazyDfa& d, const WalkState& from, int c) {
     const uint64_t counted = d.elements[from.first_element + k];
     const State& n = t.states[size_t(StateOf(PairOf(counted)))];
     if (n.group_count <= 0) continue;
-    int g = GroupFor(n, c);
+    int g = StepGroupFor(n, c);
     if (g >= 0) FollowGroup(counted, n.groups[g], d.next_level);
     if (upper) {
-      g = GroupFor(n, c + 32);
+      g = StepGroupFor(n, c + 32);
       if (g >= 0) FollowGroup(counted, n.groups[g], d.next_level);
     }
     if (d.next_level.size() > kMaxGathered) return false;

@@ -159,10 +159,10 @@ inline int Step(LiveStates& v, int c, bool close) {
   for (const LiveState& s : v.states) {
     const State& n = states[size_t(s.state)];
     if (n.group_count <= 0) continue;
-    int g = GroupFor(n, c);
+    int g = StepGroupFor(n, c);
     if (g >= 0) FollowGroup(v, v.next, k, n.groups[g], s.output, false);
     if (upper) {
-      g = GroupFor(n, c + 32);
+      g = StepGroupFor(n, c + 32);
       if (g >= 0) FollowGroup(v, v.next, k, n.groups[g], s.output, false);
     }
   }
