@@ -570,11 +570,23 @@ int WalkedStretch(const Analyser& an, TextSource& source) {
 // what the last one holds, written from `source`.
 template <bool kUtf8>
 void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
+  // StepOutputs over each character, its case flags kept in locals.
   StartWalk(an);
+  LiveStates& v = an.live_states;
+  int first_upper = 0, latest_upper = 0;
   for (int j = 0; j < length; ++j) {
-    an.surface_length = j + 1;
-    StepOutputs(an, MatchingCodeAt<kUtf8>(an, j));
+    const int c = MatchingCodeAt<kUtf8>(an, j);
+    int upper = 0;
+    if (c >= 0) [[likely]]
+      upper = StepAndCloseLiveStates(v, c);
+    else
+      ClearLiveStates(v);  // no move reads it
+    if (j == 0) first_upper = upper;
+    latest_upper = upper;
   }
+  an.surface_length = length;
+  an.first_upper = first_upper;
+  an.latest_upper = latest_upper;
   RecordLatest(an);
   StepRecord& record = an.records.steps[length - 1];
   // A letter after it dropped a pieces-only analysis.
