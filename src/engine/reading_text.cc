@@ -49,6 +49,13 @@ inline void AppendName(const Automaton& t, int32_t s, bool upper,
   Put(r, ';');
 }
 
+// Appends `n` bytes at `bytes` to `text`, with std::string's append
+// inlined (a call to it was a quarter of a reading's rendering).
+[[gnu::flatten]] inline void AppendBytes(std::string& text, const char* bytes,
+                                         size_t n) {
+  text.append(bytes, n);
+}
+
 }  // namespace
 
 void RenderCompleteReading(const Automaton& t, const int32_t* symbols, int n,
@@ -102,7 +109,7 @@ void RenderCompleteOutput(const Automaton& t, const LiveStates& v,
     const bool upper = o.length == 1 ? a == 1 : b == 1;
     *--p = char(upper ? UpperCaseOf(c) : c);
   }
-  text.append(p, size_t(end - p));
+  AppendBytes(text, p, size_t(end - p));
 }
 
 bool RenderPieceReading(const Automaton& t, const int32_t* symbols, int n,
