@@ -33,13 +33,12 @@ inline uint64_t Counted(uint32_t pair, uint64_t count) {
 inline uint32_t PairOf(uint64_t counted) { return uint32_t(counted >> 32); }
 inline uint32_t CountOf(uint64_t counted) { return uint32_t(counted); }
 
+// A pair and its count folded in at once, a multiplication each.
 uint32_t HashPairs(const uint64_t* counted, size_t n) {
-  uint32_t h = 0x811C9DC5u ^ uint32_t(n);
-  for (size_t i = 0; i < n; ++i) {
-    h = (h ^ PairOf(counted[i])) * 0x01000193u + (h >> 15);
-    h = (h ^ CountOf(counted[i])) * 0x01000193u + (h >> 15);
-  }
-  return h;
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  for (size_t i = 0; i < n; ++i)
+    h = (h ^ counted[i]) * 0xFF51AFD7ED558CCDull ^ (h >> 29);
+  return uint32_t(h ^ (h >> 32));
 }
 
 // Starts a new "seen" set for up to `n` pairs.
