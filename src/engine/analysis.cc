@@ -1158,12 +1158,17 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     if (state != kDeadState && j != kMaxAttemptCharacters) continue;
     write = RingAdd(an.start_index, int(j));
     CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
-    sync();
-    an.at_attempt_start = false;
     if (total > bound) [[unlikely]] {
+      sync();
+      an.at_attempt_start = false;
       StoreWalkedEntries(an, 0);
       return kWalkLeft;
     }
+    // What writing the attempt reads; the rest of the reader and the walk
+    // are brought up to date only when this walk stops (the offset, also
+    // when the sink stops the analysis).
+    an.surface_length = int(j);
+    scanner.next = size_t(p - block);
     EmitWalked<false>(an);
     // `back` is 0 when the attempt was its first character alone, written
     // as itself. An attempt as long as an attempt may be may have ended
@@ -1171,6 +1176,8 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     const size_t back = RingAdd(write, -int(reader.reread_index));
     if (j == kMaxAttemptCharacters || an.stop || !an.use_dfa ||
         back > size_t(p - first)) [[unlikely]] {
+      reader.write_index = write;
+      ClearWriteEntry(reader);
       if (an.unstored_entries != 0)
         StoreRereads(an, write, back, p, block_offset + uint64_t(p - block));
       return kWalkWritten;
@@ -1182,7 +1189,6 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     an.unstored_entries = 0;
     p -= back;
     write = reader.reread_index;
-    reader.read_fresh = true;
     j = 0;
     stored = 0;
     total = 0;
