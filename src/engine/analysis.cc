@@ -1107,12 +1107,12 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   };
   const uint8_t* const first = p;
   while (p != end) {
-    const uint32_t c = *p++;  // the byte read, widened once
+    const size_t c = *p++;  // the byte read, at the width of an index
     uint32_t step;
     if (j == 0) {
       step = d.start_row[c];
       if (step == 0) [[unlikely]] {
-        step = StartStep(d, c);
+        step = StartStep(d, int(c));
         table = d.transitions.data();
         mask = d.transitions.size() - 1;
       }
@@ -1130,7 +1130,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
           break;
         }
         if (slot == 0) {
-          step = BuildTransition(d, state, c);
+          step = BuildTransition(d, state, int(c));
           table = d.transitions.data();
           mask = d.transitions.size() - 1;
           break;
