@@ -940,7 +940,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
-  uint32_t c = 0;  // the byte read, widened once
+  size_t c = 0;  // the byte read, at the width of an index
   for (;;) {
     if (!again) {
       if (p == end) break;
@@ -958,7 +958,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     if (j == 0) {
       step = d.start_row[c];
       if (step == 0) [[unlikely]] {
-        step = StartStep(d, c);
+        step = StartStep(d, int(c));
         table = d.transitions.data();
         mask = d.transitions.size() - 1;
       }
@@ -981,7 +981,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
           break;
         }
         if (slot == 0) {
-          step = BuildTransition(d, state, c);
+          step = BuildTransition(d, state, int(c));
           table = d.transitions.data();
           mask = d.transitions.size() - 1;
           break;
