@@ -1111,14 +1111,19 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     uint32_t step;
     if (j == 0) {
       step = d.start_row[c];
-      if (step == 0) [[unlikely]] {
-        step = StartStep(d, int(c));
-        table = d.transitions.data();
-        mask = d.transitions.size() - 1;
-      }
-      if (step == kDeadState) {
-        WriteLoneCharacter(an, uint8_t(c));
-        continue;
+      // One compare for the two rare values: not taken yet, and the dead
+      // state (a lone character).
+      static_assert(kDeadState == 1);
+      if (step <= kDeadState) {
+        if (step == 0) [[unlikely]] {
+          step = StartStep(d, int(c));
+          table = d.transitions.data();
+          mask = d.transitions.size() - 1;
+        }
+        if (step == kDeadState) {
+          WriteLoneCharacter(an, uint8_t(c));
+          continue;
+        }
       }
       an.start_index = write;
     } else {
