@@ -1179,7 +1179,9 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     // as itself. An attempt as long as an attempt may be may have ended
     // alive: the loop outside goes on with it.
     const size_t back = RingAdd(write, -int(reader.reread_index));
-    if (j == kMaxAttemptCharacters || an.stop || !an.use_dfa ||
+    // No limit: the stepping call never stops at a boundary here.
+    assert(!an.stop);
+    if (j == kMaxAttemptCharacters || !an.use_dfa ||
         back > size_t(p - first)) [[unlikely]] {
       reader.write_index = write;
       ClearWriteEntry(reader);
