@@ -311,6 +311,71 @@ TEST(LazyDfa, SmallListsPastTheBoundGoToTheFullWalk) {
   EXPECT_GT(passed, 10);
 }
 
+// Texts longer than the scanner's block (64 KiB), with words longer than
+// an attempt may be (254 characters, past which the attempt ends alive),
+// superblanks, and runs of blanks: with no events and no limit, the walk
+// over the block stores ring entries only when something reads them, and
+// attempts cross blocks, end at the bound, leave the walk and are read
+// again from the ring. The same bytes and unknown words as the full walk,
+// and as the walk that stores every entry (asked for by events).
+TEST(LazyDfa, LongTextsAcrossBlocksWriteWhatTheFullWalkWrites) {
+  std::mt19937 g(20261210);
+  for (int test_case = 0; test_case < 6; ++test_case) {
+    const std::string description = ManyReadingsDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(description));
+    std::string text;
+    while (text.size() < 150000) {
+      switch (g() % 8) {
+        case 0:
+          text += std::string(200 + g() % 120, "abc"[g() % 3]);
+          break;
+        case 1:
+          text += std::string(1 + g() % 5, ' ');
+          break;
+        case 2:
+          text += "<![CDATA[x]]>";
+          break;
+        default:
+          text += WordText(g, 1 + g() % 40);
+      }
+    }
+    Options options;
+    options.surface_forms = g() % 2;
+    const std::string what = description + "\ncase " +
+                             std::to_string(test_case);
+    const Written full = Analyse(t, text, options, false);
+    const Written fast = Analyse(t, text, options, true);
+    ExpectSame(full, fast, what);
+    // A tiny cache and memory: attempts often leave the walk.
+    ExpectSame(full, Analyse(t, text, options, true, 600, 4), what);
+    options.events = true;
+    const Written with_events = Analyse(t, text, options, true);
+    EXPECT_EQ(full.text, with_events.text) << what;
+    if (HasFatalFailure()) return;
+  }
+  // Words (a | bb)*: attempts of any length, a stretch ending before a "b"
+  // that leaves two or more characters to read again, and attempts still
+  // alive after 254 characters, across the blocks' ends.
+  Automaton t;
+  LoadOrFail(t, test_support::Bytes("alfabet ab\nestat 0\n  fi\n  a a 0\n"
+                                    "  b b 1\nestat 1\n  b b 0\n"));
+  for (int test_case = 0; test_case < 12; ++test_case) {
+    std::string text;
+    const std::string pieces[] = {"ab ", "aab", "b", "bb", " ", "c",
+                                  "<![CDATA[x]]>"};
+    while (text.size() < 70000) {
+      text += g() % 100 == 0 ? std::string(200 + g() % 200, 'a')
+              : g() % 2      ? std::string(1 + g() % 3, 'a')
+                             : pieces[g() % (sizeof pieces / sizeof *pieces)];
+    }
+    const std::string what = "(a | bb)*, case " + std::to_string(test_case);
+    ExpectSame(Analyse(t, text, Options{}, false),
+               Analyse(t, text, Options{}, true), what);
+    if (HasFatalFailure()) return;
+  }
+}
+
 // The cache never holds more than its budget, however many states the text
 // needs, and it is emptied and filled again meanwhile.
 TEST(LazyDfa, StaysWithinItsBudget) {

@@ -595,6 +595,26 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
   assert(source != kUnknownWord || record.unknown.present);
 }
 
+// Stores the ring entries that the walk over the block left unstored
+// (Analyser::unstored_entries) of the attempt's characters from the
+// (from+1)-th on; those before it are never read. Latin-1 only. Apart: it
+// runs for first-seen stretches and the few attempts written as their own
+// first character.
+[[gnu::noinline]] void StoreWalkedEntries(Analyser& an, int from) {
+  const int steps = an.surface_length;
+  const int unstored = an.unstored_entries;
+  assert(unstored <= steps);
+  int k = std::max(from, steps - unstored);
+  uint64_t number = an.unstored_last_number - uint64_t(steps - 1 - k);
+  for (; k < steps; ++k, ++number) {
+    RingEntry& entry = an.reader.ring[RingAdd(an.start_index, k)];
+    entry.kind = kCharacter;
+    entry.byte = uint8_t(an.surface[k]);
+    entry.input_number = number;
+  }
+  an.unstored_entries = 0;
+}
+
 // The deterministic walk of the attempt ended: writes its stretch, from
 // the memory when it holds it, else walking the stretch with outputs.
 template <bool kUtf8>
@@ -603,6 +623,7 @@ void EmitWalked(Analyser& an) {
   const int length = WalkedStretch<kUtf8>(an, source);
   if (source == kOwnCharacter) {
     assert(length == 1);
+    if (!kUtf8 && an.unstored_entries != 0) StoreWalkedEntries(an, 0);
     EmitKnown<kUtf8>(an, 1, source, nullptr);
     return;
   }
@@ -611,6 +632,9 @@ void EmitWalked(Analyser& an) {
   if (const StretchEntry* e = FindStretch(an.memory, key, source, hash)) {
     EmitKnown<kUtf8>(an, length, source, e);
     return;
+  }
+  if constexpr (!kUtf8) {
+    if (an.unstored_entries != 0) StoreWalkedEntries(an, 0);
   }
   WalkStretchWithOutputs<kUtf8>(an, length, source);
   EmitStretch<kUtf8>(an, length, true, source);
@@ -861,29 +885,41 @@ size_t PlainEnd(Analyser& an) {
   return size_t(an.plain_to - scanner.block_offset);
 }
 
-// Latin-1: walks the plain bytes in the scanner's block from its next one,
-// up to a '<' or the block's end, storing them in the ring as the reader
-// would. Attempts that end here are written here, and when the character
-// that ended one is all there is to read again (a word and the blank or
-// punctuation after it, mostly), that character starts the next attempt
-// here too, as FollowWalk would start it: so the loop runs from attempt to
-// attempt without a trip through the reader. It returns kWalkWritten when
-// it stops after writing an attempt, with characters to read again or the
-// stepping call to leave; kWalkLeft when the attempt under way must take
-// the full walk; kWalkGoesOn when it is under way or none is (nothing
-// left to walk here).
-//
-// Most of the text is read here, so the walk's state, the transition table
-// included, is kept in locals: stores through byte pointers would otherwise
-// make the compiler read every field again after each character, and the
-// loop runs short of registers. The table is read again after a transition
-// was built, which may move it. Not inlined: alone, the loop keeps its
-// locals in registers. For the same reason the sum of list sizes is
-// compared with its bound once the attempt ends rather than at every
-// character (only a large list is looked at as it comes): an attempt whose
-// sum passed it is handed to the full walk then, which steps it again from
-// its start and stops where it would have stopped.
-[[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
+// Notes that the last `unstored` characters of the attempt the walk over
+// the block ended or stops at, the last of input number `last_number`,
+// have no ring entry yet (see Analyser::unstored_entries).
+inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
+                               uint64_t last_number) {
+  an.unstored_entries = int(unstored);
+  an.unstored_last_number = last_number;
+}
+
+// Stores the ring entries the walk over the block left unstored
+// (Analyser::unstored_entries) of the `back` characters to read again
+// after a written attempt: the last ones walked, up to `end` in the block,
+// the last of input number `end_number`, their entries up to `write`.
+[[gnu::noinline]] void StoreRereads(Analyser& an, RingIndex write,
+                                    size_t back, const uint8_t* end,
+                                    uint64_t end_number) {
+  const size_t n = std::min(back, size_t(an.unstored_entries));
+  an.unstored_entries = 0;
+  const uint8_t* from = end - n;
+  uint64_t number = end_number - n + 1;
+  for (RingIndex i = RingAdd(write, -int(n)); i != write;
+       i = RingAdd(i, 1), ++from, ++number) {
+    RingEntry& entry = an.reader.ring[i];
+    entry.kind = kCharacter;
+    entry.byte = *from;
+    entry.input_number = number;
+  }
+}
+
+// WalkBlock for runs whose writes read the ring entries of the characters
+// they write (events, a limit to the stepping call, a superblank waiting):
+// each character is stored in the ring as it is read, as the reader would
+// store it, so every entry is there when an attempt is written. Apart from
+// WalkBlock so that each loop keeps its own registers.
+[[gnu::noinline]] WalkOutcome WalkBlockStoring(Analyser& an) {
   Reader& reader = an.reader;
   LazyDfa& d = an.dfa;
   Scanner& scanner = an.scanner;
@@ -915,7 +951,7 @@ size_t PlainEnd(Analyser& an) {
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
-  uint32_t c = 0;  // the byte read, widened once
+  size_t c = 0;  // the byte read, at the width of an index
   for (;;) {
     if (!again) {
       if (p == end) break;
@@ -933,7 +969,7 @@ size_t PlainEnd(Analyser& an) {
     if (j == 0) {
       step = d.start_row[c];
       if (step == 0) [[unlikely]] {
-        step = StartStep(d, c);
+        step = StartStep(d, int(c));
         table = d.transitions.data();
         mask = d.transitions.size() - 1;
       }
@@ -956,7 +992,7 @@ size_t PlainEnd(Analyser& an) {
           break;
         }
         if (slot == 0) {
-          step = BuildTransition(d, state, c);
+          step = BuildTransition(d, state, int(c));
           table = d.transitions.data();
           mask = d.transitions.size() - 1;
           break;
@@ -1011,6 +1047,183 @@ size_t PlainEnd(Analyser& an) {
   return kWalkGoesOn;
 }
 
+// Latin-1: walks the plain bytes in the scanner's block from its next one,
+// up to a '<' or the block's end, as the reader would deliver them.
+// Attempts that end here are written here, and when the character that
+// ended one is all there is to read again (a word and the blank or
+// punctuation after it, mostly), that character starts the next attempt
+// here too, as FollowWalk would start it: so the loop runs from attempt to
+// attempt without a trip through the reader. It returns kWalkWritten when
+// it stops after writing an attempt, with characters to read again or the
+// stepping call to leave; kWalkLeft when the attempt under way must take
+// the full walk; kWalkGoesOn when it is under way or none is (nothing
+// left to walk here).
+//
+// Runs only where the write of a remembered stretch reads no ring entry
+// (no events, no limit to the stepping call, no superblank waiting;
+// WalkBlockStoring otherwise), so the ring is not written as the
+// characters are read: the block holds them, and their input numbers
+// follow from where they lie in it. An attempt's entries are stored only
+// when something reads them (Analyser::unstored_entries): a first-seen
+// stretch, the loop outside going on with characters to read again or
+// with the attempt. A lone character (written as itself) gets no entry.
+//
+// Most of the text is read here, so the walk's state, the transition table
+// included, is kept in locals: stores through byte pointers would otherwise
+// make the compiler read every field again after each character, and the
+// loop runs short of registers. The table is read again after a transition
+// was built, which may move it. Not inlined: alone, the loop keeps its
+// locals in registers. For the same reason the sum of list sizes is
+// compared with its bound once the attempt ends rather than at every
+// character (only a large list is looked at as it comes): an attempt whose
+// sum passed it is handed to the full walk then, which steps it again from
+// its start and stops where it would have stopped.
+[[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
+  Reader& reader = an.reader;
+  LazyDfa& d = an.dfa;
+  Scanner& scanner = an.scanner;
+  const uint8_t* const block =
+      reinterpret_cast<const uint8_t*>(scanner.block.data());
+  const uint8_t* p = block + scanner.next;
+  const uint8_t* const end = block + PlainEnd(an);
+  if (p == end) return kWalkGoesOn;
+  const uint64_t block_offset = scanner.block_offset;
+  // Where the next attempt's first entry goes; while one is under way, its
+  // entries follow an.start_index.
+  RingIndex write = reader.write_index;
+  size_t j = size_t(an.surface_length);  // unsigned: no widening per use
+  // Characters of the attempt under way that the ring holds already: those
+  // read before this walk.
+  size_t stored = j;
+  assert(j == 0 || RingAdd(an.start_index, int(j)) == write);
+  assert(an.unstored_entries == 0);
+  // Every character that starts an attempt and that no path reads is
+  // written as itself (see LoneCharacterFits: no limit, no superblank).
+  assert(!an.options.events && an.limit == UINT64_MAX &&
+         reader.pending_superblanks.empty());
+  uint32_t state = an.walk_state;
+  uint64_t total = an.path_total;
+  const uint64_t bound = an.path_bound_limit;
+  const uint64_t* table = d.transitions.data();
+  size_t mask = d.transitions.size() - 1;
+  // What the reader and the attempt hold, as the rest of the loop sees them.
+  const auto sync = [&]() __attribute__((always_inline)) {
+    reader.write_index = write;
+    reader.read_fresh = true;
+    ClearWriteEntry(reader);
+    scanner.next = size_t(p - block);
+    an.surface_length = int(j);
+    an.walk_state = state;
+    an.path_total = total;
+  };
+  const uint8_t* const first = p;
+  while (p != end) {
+    const size_t c = *p++;  // the byte read, at the width of an index
+    uint32_t step;
+    if (j == 0) {
+      step = d.start_row[c];
+      // One compare for the two rare values: not taken yet, and the dead
+      // state (a lone character).
+      static_assert(kDeadState == 1);
+      if (step <= kDeadState) {
+        if (step == 0) [[unlikely]] {
+          step = StartStep(d, int(c));
+          table = d.transitions.data();
+          mask = d.transitions.size() - 1;
+        }
+        if (step == kDeadState) {
+          WriteLoneCharacter(an, uint8_t(c));
+          continue;
+        }
+      }
+      an.start_index = write;
+    } else {
+      const uint32_t key = TransitionKey(state, d.byte_class[c]);
+      for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
+        const uint64_t slot = table[h];
+        if (uint32_t(slot >> 32) == key) {
+          step = uint32_t(slot);
+          break;
+        }
+        if (slot == 0) {
+          step = BuildTransition(d, state, int(c));
+          table = d.transitions.data();
+          mask = d.transitions.size() - 1;
+          break;
+        }
+      }
+    }
+    an.surface[j] = char(c);
+    total += step >> kListSizeShift;
+    if (step >= kGiveUp) [[unlikely]] {  // a large list, or no state
+      an.path_total = total;
+      const bool within = WithinLimits(an, step);
+      total = an.path_total;
+      if (!within) {
+        ++j;
+        write = RingAdd(an.start_index, int(j));
+        CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
+        sync();
+        StoreWalkedEntries(an, 0);
+        an.at_attempt_start = false;
+        return kWalkLeft;
+      }
+    }
+    state = step & kWalkStateMask;
+    an.walk_entries[j++] = step;
+    if (state != kDeadState && j != kMaxAttemptCharacters) continue;
+    write = RingAdd(an.start_index, int(j));
+    CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
+    if (total > bound) [[unlikely]] {
+      sync();
+      an.at_attempt_start = false;
+      StoreWalkedEntries(an, 0);
+      return kWalkLeft;
+    }
+    // What writing the attempt reads; the rest of the reader and the walk
+    // are brought up to date only when this walk stops (the offset, also
+    // when the sink stops the analysis).
+    an.surface_length = int(j);
+    scanner.next = size_t(p - block);
+    EmitWalked<false>(an);
+    // `back` is 0 when the attempt was its first character alone, written
+    // as itself. An attempt as long as an attempt may be may have ended
+    // alive: the loop outside goes on with it.
+    const size_t back = RingAdd(write, -int(reader.reread_index));
+    // No limit: the stepping call never stops at a boundary here.
+    assert(!an.stop);
+    if (j == kMaxAttemptCharacters || !an.use_dfa ||
+        back > size_t(p - first)) [[unlikely]] {
+      reader.write_index = write;
+      ClearWriteEntry(reader);
+      if (an.unstored_entries != 0)
+        StoreRereads(an, write, back, p, block_offset + uint64_t(p - block));
+      return kWalkWritten;
+    }
+    // Go on here when the characters to read again are the last ones read
+    // here: the character that ended the attempt (a blank or punctuation,
+    // mostly) or more (a word followed by a blank and the start of a longer
+    // entry) are walked again from the block.
+    an.unstored_entries = 0;
+    p -= back;
+    write = reader.reread_index;
+    j = 0;
+    stored = 0;
+    total = 0;
+    state = kStartState;
+  }
+  // Something was read: p is at the end, where it did not start.
+  if (j != 0) {  // an attempt under way: the reader goes on with it
+    write = RingAdd(an.start_index, int(j));
+    CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
+  }
+  sync();
+  if (j != 0) StoreWalkedEntries(an, 0);
+  // Lone characters ended the attempts they started: none is under way.
+  an.at_attempt_start = j == 0;
+  return kWalkGoesOn;
+}
+
 // Walks the characters to be read again from the ring and the plain bytes
 // already in the scanner's block (stored in the ring as the reader would
 // store them) on the deterministic walk, without a trip through the reader
@@ -1055,7 +1268,14 @@ bool FollowWalk(Analyser& an) {
     if (taken == 0) return false;  // a character for the reader to decode
     return AfterWalkCharacter<kUtf8>(an, outcome);
   }
-  const WalkOutcome outcome = WalkBlock(an);
+  // Whether the write of a remembered stretch reads ring entries: then
+  // they are all stored as they are walked. No superblank comes while the
+  // block is walked.
+  const bool store_all = an.options.events ||
+                         !reader.pending_superblanks.empty() ||
+                         an.limit != UINT64_MAX;
+  const WalkOutcome outcome =
+      store_all ? WalkBlockStoring(an) : WalkBlock(an);
   return outcome == kWalkWritten || AfterWalkCharacter<kUtf8>(an, outcome);
 }
 

@@ -84,6 +84,16 @@ struct Analyser {
   // largest the walk goes on with (see PathBoundLimit).
   uint64_t path_total = 0;
   uint64_t path_bound_limit = 0;
+  // Latin-1, in a run whose writes of remembered stretches read no ring
+  // entry (no events, no limit, no superblank waiting): the walk over the
+  // scanner's block (WalkBlock) stores the ring entries of an attempt's
+  // characters only when something reads them. The attempt's last
+  // `unstored_entries` characters have no ring entry yet: their bytes are
+  // in `surface`, their input numbers run up to `unstored_last_number`
+  // (that of the attempt's last character), their entries follow
+  // `start_index`. 0 whenever the loop outside that walk runs.
+  int unstored_entries = 0;
+  uint64_t unstored_last_number = 0;
   Options memory_options;  // the options of the run the memory was kept by
   // Input offsets [plain_from, plain_to) hold no '<': the walk over the
   // scanner's block runs to plain_to without looking for one. plain_to is

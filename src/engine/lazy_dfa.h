@@ -106,7 +106,7 @@ struct LazyDfa {
   // each with how many times the list holds it: pair << 32 | count.
   std::vector<uint64_t> elements;
   // The transitions taken so far, by open addressing: each slot holds
-  // (state << 8 | class) + 1 in its high half and the transition in its
+  // state << 8 | class (TransitionKey) in its high half and the transition in its
   // low half, 0 when empty; at most half full. Most walk states are left
   // by one or two of the classes only, so rows of every class would waste
   // the budget.
@@ -139,9 +139,12 @@ inline bool DfaUsable(const Automaton& t) { return t.targets_valid; }
 // (every walk state index held by the caller is then stale).
 uint32_t BuildTransition(LazyDfa& d, uint32_t state, int c);
 
-// The slot key of the transition of `state` on byte class `byte_class`.
+// The slot key of the transition of `state` on byte class `byte_class`:
+// never 0, the mark of an empty slot, as transitions leave walk states
+// from kStartState on.
 inline uint32_t TransitionKey(uint32_t state, uint32_t byte_class) {
-  return (state << 8 | byte_class) + 1;
+  assert(state >= kStartState && byte_class < 256);
+  return state << 8 | byte_class;
 }
 
 inline size_t TransitionSlot(uint32_t key, size_t mask) {
