@@ -124,7 +124,7 @@ struct Piece {
   // (which then stops at its next boundary or batch).
   std::atomic<bool> abandoned{false};
   // Handed over by its run once it passes its window (or ends, or waits):
-  // every clean cut below `cuts_limit` is in `cuts`, in input order.
+  // the cuts it noted below `cuts_limit` are in `cuts`, in input order.
   bool cuts_ready = false;
   uint64_t cuts_limit = 0;
   std::vector<CleanCut> cuts;
@@ -179,6 +179,7 @@ struct PieceRun {
   uint64_t last_piece = 0;      // the last piece the run covers
   uint64_t end = 0;             // input offset where `last_piece` ends
   uint64_t window_limit = 0;    // cuts below this offset are noted
+  uint64_t seek_to = 0;         // while seeking a join: the next noted cut
   bool published = true;        // the noted cuts were handed over
   bool joined = false;          // the run joined the next piece's run
   bool gave_up = false;         // its piece was taken over: stop
@@ -241,7 +242,7 @@ void TakeEmptyBuffer(PieceCoordination& c, std::string& text) {
   c.free_texts.pop_back();
 }
 
-// Hands the noted cuts over: every clean cut below `limit` is among them.
+// Hands the noted cuts over: those below `limit` are all there will be.
 // Under the lock.
 void Publish(PieceCoordination& c, PieceRun& w, uint64_t limit) {
   w.own_piece->cuts.swap(w.cuts);
@@ -276,7 +277,7 @@ void HandOver(PieceCoordination& c, PieceRun& w) {
 // wait for its turn. False when the run's piece was taken over meanwhile.
 bool HandOverHeld(PieceCoordination& c, PieceRun& w) {
   std::unique_lock<std::mutex> lock(c.mutex);
-  // Every clean cut below the latest one noted is noted.
+  // No cut is noted below the latest one noted from now on.
   if (!w.published)
     Publish(c, w, std::min(w.window_limit, w.cuts.back().offset + 1));
   c.cv.wait(lock, [&] {
@@ -313,11 +314,17 @@ bool HoldBatch(void* context, const Batch& batch) {
 
 void PrepareAnalyser(PieceCoordination& c, Worker& worker) {
   worker.analyser = std::make_unique<Analyser>();
-  // The workers share the sequential loop's budgets for the memory of
-  // stretches and the deterministic walk's cache, so the program's peak
-  // memory does not grow with their number.
+  // Each worker gets budget_shares / threads of the sequential loop's
+  // budgets (at most all of them), so the peak memory stays bounded
+  // whatever the number of workers.
   Analyser& an = *worker.analyser;
-  const size_t parts = size_t(std::max(c.parameters.threads, 1));
+  const size_t threads = size_t(std::max(c.parameters.threads, 1));
+  const size_t shares =
+      std::clamp<size_t>(size_t(std::max(c.parameters.budget_shares, 1)), 1,
+                         threads);
+  auto share = [&](size_t budget, size_t least) {
+    return std::max<size_t>(budget / threads * shares, least);
+  };
   StretchMemory& m = an.memory;
   if (c.options.events) {
     // Stretches keep their reading parts only with events: Catalan running
@@ -328,16 +335,47 @@ void PrepareAnalyser(PieceCoordination& c, Worker& worker) {
     m.max_parts *= 2;
     m.max_symbols *= 2;
   }
-  m.max_entries = std::max<size_t>(m.max_entries / parts, 1 << 12);
-  m.max_text_bytes = std::max<size_t>(m.max_text_bytes / parts, 1 << 16);
-  m.max_parts = std::max<size_t>(m.max_parts / parts, 1 << 12);
-  m.max_symbols = std::max<size_t>(m.max_symbols / parts, 1 << 15);
-  an.dfa.budget_bytes = std::max<size_t>(an.dfa.budget_bytes / parts, 1 << 16);
+  m.max_entries = share(m.max_entries, 1 << 12);
+  m.max_text_bytes = share(m.max_text_bytes, 1 << 16);
+  m.max_parts = share(m.max_parts, 1 << 12);
+  m.max_symbols = share(m.max_symbols, 1 << 15);
+  an.dfa.budget_bytes = share(an.dfa.budget_bytes, 1 << 16);
+}
+
+// Whether the boundary the analysis stands at is one where a join leaves
+// the events' consumers what one run gives them: with events, not right
+// after a character written as it came, since the characters that follow
+// it may be too, and consumers read a batch's run of such characters as
+// one piece (a join there would cut it in two).
+bool JoinsBetweenLines(const Analyser& an) {
+  if (!an.options.events) return true;
+  const std::vector<Event>& events = an.output.events;
+  return !events.empty() && events.back().kind != PieceKind::kCharacter;
+}
+
+// As NoteCleanCuts, but notes only the first clean boundary at or past
+// `spacing` bytes after the last boundary it stopped at: the run before
+// steps from noted cut to noted cut until it meets one (JoinOrTakeOver), so
+// a few cuts are enough, and each stop costs a return from the stepping
+// call (noting every cut of a 4 KiB window cost 2 % of a worker's
+// instructions).
+Step NoteSomeCleanCuts(Analyser& an, uint64_t window_end, uint64_t spacing,
+                       std::vector<CleanCut>& cuts) {
+  uint64_t at = cuts.empty() ? 0 : cuts.back().offset;
+  for (;;) {
+    const Step step = AdvanceAnalysis(an, at + spacing);
+    if (step.reached != Reached::kBoundary || step.offset >= window_end)
+      return step;
+    if (step.clean && JoinsBetweenLines(an))
+      cuts.push_back(CleanCut{step.offset, TextWritten(an.output),
+                              UnknownWritten(an.output)});
+    at = step.offset;
+  }
 }
 
 // What the run does at a boundary at or past the end of what it covers.
 enum class Continue : uint8_t {
-  kSeek,       // look for a join at the next boundary
+  kSeek,       // look for a join at the next noted cut (PieceRun::seek_to)
   kToEnd,      // go on to the end of what the run now covers
   kStop,       // joined, or given up
 };
@@ -363,12 +401,23 @@ Continue JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analyser& an,
         continue;
       }
       if (step.offset < next.cuts_limit) {
-        if (!step.clean) return Continue::kSeek;
         // The run's tail cuts are its clean boundaries, met one at a time.
         const CleanCut tail{step.offset, TextWritten(an.output),
                             UnknownWritten(an.output)};
-        const RangeJoin join = FindJoin({&tail, 1}, next.cuts);
-        if (!join.found) return Continue::kSeek;
+        const RangeJoin join = step.clean ? FindJoin({&tail, 1}, next.cuts)
+                                          : RangeJoin{};
+        if (!join.found) {
+          // Step to the next cut the later run noted: once both runs cut
+          // the text alike, the boundary met there is that cut.
+          const auto later = std::upper_bound(
+              next.cuts.begin(), next.cuts.end(), step.offset,
+              [](uint64_t offset, const CleanCut& cut) {
+                return offset < cut.offset;
+              });
+          w.seek_to = later != next.cuts.end() ? later->offset
+                                               : next.cuts_limit;
+          return Continue::kSeek;
+        }
         Piece& own = *w.own_piece;
         own.next = i;
         own.cut = join.later;
@@ -432,7 +481,8 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
     w.window_limit = std::min(piece.start + c.parameters.window_bytes,
                               piece.end);
     w.cuts.push_back(CleanCut{piece.start, 0, 0});
-    step = NoteCleanCuts(an, w.window_limit, w.cuts);
+    step = NoteSomeCleanCuts(an, w.window_limit, c.parameters.cut_spacing,
+                             w.cuts);
     if (!w.published) {
       std::lock_guard<std::mutex> lock(c.mutex);
       // After a failure, cuts past the last boundary were never reached.
@@ -450,7 +500,7 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
     }
     const Continue next = JoinOrTakeOver(c, w, an, step);
     if (next == Continue::kStop) break;
-    step = AdvanceAnalysis(an, next == Continue::kSeek ? 0 : w.end);
+    step = AdvanceAnalysis(an, next == Continue::kSeek ? w.seek_to : w.end);
   }
   // What the analysis still holds belongs to the run up to its join.
   if (step.reached == Reached::kBoundary) {
@@ -801,6 +851,7 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   // with at least 4 bytes a piece, starts stay in order.
   if (options.utf8 && c.parameters.piece_bytes < 4) c.parameters.piece_bytes = 4;
   c.parameters.pieces_ahead = std::max<uint64_t>(c.parameters.pieces_ahead, 2);
+  c.parameters.cut_spacing = std::max<uint64_t>(c.parameters.cut_spacing, 1);
   c.piece_count = (size + c.parameters.piece_bytes - 1) / c.parameters.piece_bytes;
   if (c.piece_count == 0) c.piece_count = 1;
   // The last piece's start may move to the end: no piece is empty.
