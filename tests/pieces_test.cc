@@ -41,10 +41,12 @@ uint32_t Seed() {
 }
 
 // Pieces of a few bytes, with a window's cuts noted every few bytes (the
-// run before then steps from noted cut to noted cut) or every one.
+// run before then steps from noted cut to noted cut) or every one, and the
+// other workers started from the first run's caches or empty.
 PieceParameters RandomParameters(std::mt19937& g) {
   PieceParameters p = test_support::RandomPieceParameters(g);
   p.cut_spacing = g() % 3 == 0 ? 1 : 1 + g() % 24;
+  p.seed_bytes = g() % 3 == 0 ? 0 : 1 + g() % 64;
   return p;
 }
 

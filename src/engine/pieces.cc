@@ -9,7 +9,9 @@
 // first waits (its window ends no later than its piece, and a run that
 // waits for its turn because it holds too much hands over what it noted so
 // far) or when it ends. Workers wait for permission to start a piece only
-// while the writer is behind, and the writer waits only for a run that has
+// while the writer is behind, or before their first piece until the first
+// run has copied its caches for them (it is being written from the start:
+// it waits for nobody), and the writer waits only for a run that has
 // started.
 
 #include "engine/pieces.h"
@@ -141,6 +143,14 @@ struct Piece {
   Error error;
 };
 
+// A copy of the first run's walk cache and memory of stretches, taken once
+// it has analysed PieceParameters::seed_bytes: the other workers start
+// from it rather than empty. Read-only once made.
+struct SeedCaches {
+  LazyDfa dfa;
+  StretchMemory memory;
+};
+
 struct PieceCoordination {
   std::mutex mutex;
   std::condition_variable cv;
@@ -151,7 +161,15 @@ struct PieceCoordination {
   uint64_t piece_count = 0;    // pieces in the input
   uint64_t next_to_start = 0;  // no piece below this one is left to start
   uint64_t being_written = 0;  // the piece whose run is being written
+  // The last piece that run covers (it may take the next ones over): other
+  // workers start pieces up to pieces_ahead beyond it.
+  uint64_t written_front = 0;
   bool closed = false;         // the writer is done; workers leave
+  // Set once the first run has made `seed` (or ended, or will make none):
+  // until then the other workers wait before their first piece.
+  bool seed_done = false;
+  std::shared_ptr<const SeedCaches> seed;
+  int seed_takers = 0;  // workers that may still take `seed`
   // A worker could not get the memory it runs in and left: the analysis
   // cannot be completed.
   bool out_of_memory = false;
@@ -197,7 +215,19 @@ struct Worker {
   PieceCoordination* coordination = nullptr;
   std::unique_ptr<Analyser> analyser;
   PieceRun run;
+  bool started = false;  // the worker has started a run
+  // For its first run, when it is not the first piece's: the caches to
+  // start from (null: start empty).
+  std::shared_ptr<const SeedCaches> seed;
 };
+
+// The first run has analysed what the seed is made of (or will make
+// none): the other workers may start. Under the lock.
+void SeedDone(PieceCoordination& c, std::shared_ptr<const SeedCaches> seed) {
+  c.seed = std::move(seed);
+  c.seed_done = true;
+  c.cv.notify_all();
+}
 
 // Where piece `j` (>= 1) starts.
 uint64_t PieceStartOf(const PieceCoordination& c, uint64_t j) {
@@ -439,6 +469,7 @@ Continue JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analyser& an,
     if (next.status == kFree) next.status = kCovered;
     HandOver(c, w);
     w.last_piece = i;
+    c.written_front = i;
     w.end = next.end;
     if (step.offset < w.end) return Continue::kToEnd;
   }
@@ -474,6 +505,17 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
   input.offset = piece.start;
   StartAnalysis(an, c.automaton, c.options, input, HoldBatch, &worker);
   an.output.threshold = c.parameters.batch_bytes;
+  // Where the first run, when the other workers wait for it, copies its
+  // caches for them. Read without the lock: only this run sets seed_done
+  // once the workers have started.
+  uint64_t seed_at = i == 0 && !c.seed_done ? c.parameters.seed_bytes : kNone;
+  if (worker.seed) {
+    // The caches only make the analysis faster: any state they were left
+    // in by a run with the same dictionary and options will do.
+    an.dfa = worker.seed->dfa;
+    an.memory = worker.seed->memory;
+    worker.seed.reset();
+  }
   Step step;
   if (i > 0) {
     // The run's start is a clean cut: nothing read, nothing waiting.
@@ -491,11 +533,19 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
                         : std::min(w.window_limit, w.cuts.back().offset + 1));
     }
   } else {
-    step = AdvanceAnalysis(an, w.end);
+    step = AdvanceAnalysis(an, std::min(seed_at, w.end));
   }
   while (step.reached == Reached::kBoundary) {
+    if (step.offset >= seed_at) {
+      // The first run: the other workers wait for a copy of its caches,
+      // made at its first boundary past seed_bytes.
+      auto seed = std::make_shared<const SeedCaches>(SeedCaches{an.dfa, an.memory});
+      seed_at = kNone;
+      std::lock_guard<std::mutex> lock(c.mutex);
+      SeedDone(c, std::move(seed));
+    }
     if (step.offset < w.end) {
-      step = AdvanceAnalysis(an, w.end);
+      step = AdvanceAnalysis(an, std::min(seed_at, w.end));
       continue;
     }
     const Continue next = JoinOrTakeOver(c, w, an, step);
@@ -529,6 +579,7 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
     if (failed) piece.error = an.error;
   }
   piece.finished = true;
+  if (!c.seed_done) SeedDone(c, nullptr);
   if (InvalidUtf8Met(an).count > 0) c.met_invalid_utf8 = true;
   c.cv.notify_all();
   // A failure may leave the walk half done: start the next run afresh.
@@ -551,13 +602,23 @@ void WorkerLoop(PieceCoordination& c) {
                PieceAt(c, c.next_to_start).status != kFree)
           ++c.next_to_start;
         if (c.next_to_start >= c.piece_count) return;
-        if (c.next_to_start <= c.being_written + c.parameters.pieces_ahead)
+        // A worker's first piece, but for the first piece, waits for the
+        // first run's caches.
+        const bool wait_for_seed =
+            !worker.started && c.next_to_start > 0 && !c.seed_done;
+        if (!wait_for_seed &&
+            c.next_to_start <= c.written_front + c.parameters.pieces_ahead)
           break;
         c.cv.wait(lock);
       }
       i = c.next_to_start++;
       piece = &PieceAt(c, i);
       piece->status = kOwnRun;
+      if (!worker.started && i > 0 && c.seed) {
+        worker.seed = c.seed;
+        if (--c.seed_takers == 0) c.seed.reset();
+      }
+      worker.started = true;
     }
     RunPiece(c, worker, i, *piece);
   }
@@ -708,6 +769,8 @@ Step WriteInOrder(PieceCoordination& c, BatchSink sink, void* sink_context,
       return Step{Reached::kError, piece.end, false};
     }
     c.being_written = next == kNone ? c.piece_count : next;
+    // Only the run being written takes pieces over: this one covers its own.
+    c.written_front = c.being_written;
     while (!c.pieces.empty() && c.first_piece < c.being_written &&
            (c.pieces.front().status != kOwnRun || c.pieces.front().finished)) {
       std::vector<CleanCut>& cuts = c.pieces.front().cuts;
@@ -852,6 +915,8 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   if (options.utf8 && c.parameters.piece_bytes < 4) c.parameters.piece_bytes = 4;
   c.parameters.pieces_ahead = std::max<uint64_t>(c.parameters.pieces_ahead, 2);
   c.parameters.cut_spacing = std::max<uint64_t>(c.parameters.cut_spacing, 1);
+  c.seed_done = c.parameters.threads < 2 || c.parameters.seed_bytes == 0;
+  c.seed_takers = std::max(c.parameters.threads, 1) - 1;
   c.piece_count = (size + c.parameters.piece_bytes - 1) / c.parameters.piece_bytes;
   if (c.piece_count == 0) c.piece_count = 1;
   // The last piece's start may move to the end: no piece is empty.
