@@ -40,6 +40,16 @@ uint32_t Seed() {
   return l ? uint32_t(std::strtoul(l, nullptr, 10)) : 7122026u;
 }
 
+// Pieces of a few bytes, with a window's cuts noted every few bytes (the
+// run before then steps from noted cut to noted cut) or every one, and the
+// other workers started from the first run's caches or empty.
+PieceParameters RandomParameters(std::mt19937& g) {
+  PieceParameters p = test_support::RandomPieceParameters(g);
+  p.cut_spacing = g() % 3 == 0 ? 1 : 1 + g() % 24;
+  p.seed_bytes = g() % 3 == 0 ? 0 : 1 + g() % 64;
+  return p;
+}
+
 TEST(Pieces, WriteTheSameAsTheSequentialRun) {
   std::mt19937 g(Seed());
   int with_superblanks = 0;
@@ -51,11 +61,12 @@ TEST(Pieces, WriteTheSameAsTheSequentialRun) {
     const int s = int(g() % 2), a = int(g() % 2), m = int(g() % 2);
     const Outputs sequential = AnalyseInProcess(t, text, s, a, m, true);
     for (int test_support = 0; test_support < 3; ++test_support) {
-      const PieceParameters p = test_support::RandomPieceParameters(g);
+      const PieceParameters p = RandomParameters(g);
       const Outputs pieces = AnalyseInPiecesInProcess(t, text, s, a, m, p);
       ASSERT_EQ(sequential.text, pieces.text)
           << unknown << "\ntrams of " << p.piece_bytes << ", window "
-          << p.window_bytes << ", " << p.threads << " workers";
+          << p.window_bytes << ", cuts every " << p.cut_spacing << ", "
+          << p.threads << " workers";
       ASSERT_EQ(sequential.unknown_output, pieces.unknown_output) << unknown;
     }
     with_superblanks += sequential.text.find("<![CDATA[") != std::string::npos;
@@ -79,12 +90,13 @@ TEST(Pieces, Utf8WritesTheSameAsTheSequentialRun) {
     const Outputs sequential = AnalyseInProcess(t, text, s, a, m, true,
                                                 size_t(1) << 17, 64, true);
     for (int run = 0; run < 3; ++run) {
-      const PieceParameters p = test_support::RandomPieceParameters(g);
+      const PieceParameters p = RandomParameters(g);
       const Outputs pieces =
           AnalyseInPiecesInProcess(t, text, s, a, m, p, "", true);
       ASSERT_EQ(sequential.text, pieces.text)
           << d << "\npieces of " << p.piece_bytes << ", window "
-          << p.window_bytes << ", " << p.threads << " workers";
+          << p.window_bytes << ", cuts every " << p.cut_spacing << ", "
+          << p.threads << " workers";
       ASSERT_EQ(sequential.unknown_output, pieces.unknown_output) << d;
       ASSERT_EQ(sequential.report.invalid_utf8, pieces.report.invalid_utf8);
       ASSERT_EQ(sequential.report.first_invalid_utf8,

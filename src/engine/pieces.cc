@@ -9,7 +9,9 @@
 // first waits (its window ends no later than its piece, and a run that
 // waits for its turn because it holds too much hands over what it noted so
 // far) or when it ends. Workers wait for permission to start a piece only
-// while the writer is behind, and the writer waits only for a run that has
+// while the writer is behind, or before their first piece until the first
+// run has copied its caches for them (it is being written from the start:
+// it waits for nobody), and the writer waits only for a run that has
 // started.
 
 #include "engine/pieces.h"
@@ -124,7 +126,7 @@ struct Piece {
   // (which then stops at its next boundary or batch).
   std::atomic<bool> abandoned{false};
   // Handed over by its run once it passes its window (or ends, or waits):
-  // every clean cut below `cuts_limit` is in `cuts`, in input order.
+  // the cuts it noted below `cuts_limit` are in `cuts`, in input order.
   bool cuts_ready = false;
   uint64_t cuts_limit = 0;
   std::vector<CleanCut> cuts;
@@ -141,6 +143,14 @@ struct Piece {
   Error error;
 };
 
+// A copy of the first run's walk cache and memory of stretches, taken once
+// it has analysed PieceParameters::seed_bytes: the other workers start
+// from it rather than empty. Read-only once made.
+struct SeedCaches {
+  LazyDfa dfa;
+  StretchMemory memory;
+};
+
 struct PieceCoordination {
   std::mutex mutex;
   std::condition_variable cv;
@@ -151,7 +161,15 @@ struct PieceCoordination {
   uint64_t piece_count = 0;    // pieces in the input
   uint64_t next_to_start = 0;  // no piece below this one is left to start
   uint64_t being_written = 0;  // the piece whose run is being written
+  // The last piece that run covers (it may take the next ones over): other
+  // workers start pieces up to pieces_ahead beyond it.
+  uint64_t written_front = 0;
   bool closed = false;         // the writer is done; workers leave
+  // Set once the first run has made `seed` (or ended, or will make none):
+  // until then the other workers wait before their first piece.
+  bool seed_done = false;
+  std::shared_ptr<const SeedCaches> seed;
+  int seed_takers = 0;  // workers that may still take `seed`
   // A worker could not get the memory it runs in and left: the analysis
   // cannot be completed.
   bool out_of_memory = false;
@@ -179,6 +197,7 @@ struct PieceRun {
   uint64_t last_piece = 0;      // the last piece the run covers
   uint64_t end = 0;             // input offset where `last_piece` ends
   uint64_t window_limit = 0;    // cuts below this offset are noted
+  uint64_t seek_to = 0;         // while seeking a join: the next noted cut
   bool published = true;        // the noted cuts were handed over
   bool joined = false;          // the run joined the next piece's run
   bool gave_up = false;         // its piece was taken over: stop
@@ -196,7 +215,19 @@ struct Worker {
   PieceCoordination* coordination = nullptr;
   std::unique_ptr<Analyser> analyser;
   PieceRun run;
+  bool started = false;  // the worker has started a run
+  // For its first run, when it is not the first piece's: the caches to
+  // start from (null: start empty).
+  std::shared_ptr<const SeedCaches> seed;
 };
+
+// The first run has analysed what the seed is made of (or will make
+// none): the other workers may start. Under the lock.
+void SeedDone(PieceCoordination& c, std::shared_ptr<const SeedCaches> seed) {
+  c.seed = std::move(seed);
+  c.seed_done = true;
+  c.cv.notify_all();
+}
 
 // Where piece `j` (>= 1) starts.
 uint64_t PieceStartOf(const PieceCoordination& c, uint64_t j) {
@@ -241,7 +272,7 @@ void TakeEmptyBuffer(PieceCoordination& c, std::string& text) {
   c.free_texts.pop_back();
 }
 
-// Hands the noted cuts over: every clean cut below `limit` is among them.
+// Hands the noted cuts over: those below `limit` are all there will be.
 // Under the lock.
 void Publish(PieceCoordination& c, PieceRun& w, uint64_t limit) {
   w.own_piece->cuts.swap(w.cuts);
@@ -276,7 +307,7 @@ void HandOver(PieceCoordination& c, PieceRun& w) {
 // wait for its turn. False when the run's piece was taken over meanwhile.
 bool HandOverHeld(PieceCoordination& c, PieceRun& w) {
   std::unique_lock<std::mutex> lock(c.mutex);
-  // Every clean cut below the latest one noted is noted.
+  // No cut is noted below the latest one noted from now on.
   if (!w.published)
     Publish(c, w, std::min(w.window_limit, w.cuts.back().offset + 1));
   c.cv.wait(lock, [&] {
@@ -313,11 +344,17 @@ bool HoldBatch(void* context, const Batch& batch) {
 
 void PrepareAnalyser(PieceCoordination& c, Worker& worker) {
   worker.analyser = std::make_unique<Analyser>();
-  // The workers share the sequential loop's budgets for the memory of
-  // stretches and the deterministic walk's cache, so the program's peak
-  // memory does not grow with their number.
+  // Each worker gets budget_shares / threads of the sequential loop's
+  // budgets (at most all of them), so the peak memory stays bounded
+  // whatever the number of workers.
   Analyser& an = *worker.analyser;
-  const size_t parts = size_t(std::max(c.parameters.threads, 1));
+  const size_t threads = size_t(std::max(c.parameters.threads, 1));
+  const size_t shares =
+      std::clamp<size_t>(size_t(std::max(c.parameters.budget_shares, 1)), 1,
+                         threads);
+  auto share = [&](size_t budget, size_t least) {
+    return std::max<size_t>(budget / threads * shares, least);
+  };
   StretchMemory& m = an.memory;
   if (c.options.events) {
     // Stretches keep their reading parts only with events: Catalan running
@@ -328,16 +365,47 @@ void PrepareAnalyser(PieceCoordination& c, Worker& worker) {
     m.max_parts *= 2;
     m.max_symbols *= 2;
   }
-  m.max_entries = std::max<size_t>(m.max_entries / parts, 1 << 12);
-  m.max_text_bytes = std::max<size_t>(m.max_text_bytes / parts, 1 << 16);
-  m.max_parts = std::max<size_t>(m.max_parts / parts, 1 << 12);
-  m.max_symbols = std::max<size_t>(m.max_symbols / parts, 1 << 15);
-  an.dfa.budget_bytes = std::max<size_t>(an.dfa.budget_bytes / parts, 1 << 16);
+  m.max_entries = share(m.max_entries, 1 << 12);
+  m.max_text_bytes = share(m.max_text_bytes, 1 << 16);
+  m.max_parts = share(m.max_parts, 1 << 12);
+  m.max_symbols = share(m.max_symbols, 1 << 15);
+  an.dfa.budget_bytes = share(an.dfa.budget_bytes, 1 << 16);
+}
+
+// Whether the boundary the analysis stands at is one where a join leaves
+// the events' consumers what one run gives them: with events, not right
+// after a character written as it came, since the characters that follow
+// it may be too, and consumers read a batch's run of such characters as
+// one piece (a join there would cut it in two).
+bool JoinsBetweenLines(const Analyser& an) {
+  if (!an.options.events) return true;
+  const std::vector<Event>& events = an.output.events;
+  return !events.empty() && events.back().kind != PieceKind::kCharacter;
+}
+
+// As NoteCleanCuts, but notes only the first clean boundary at or past
+// `spacing` bytes after the last boundary it stopped at: the run before
+// steps from noted cut to noted cut until it meets one (JoinOrTakeOver), so
+// a few cuts are enough, and each stop costs a return from the stepping
+// call (noting every cut of a 4 KiB window cost 2 % of a worker's
+// instructions).
+Step NoteSomeCleanCuts(Analyser& an, uint64_t window_end, uint64_t spacing,
+                       std::vector<CleanCut>& cuts) {
+  uint64_t at = cuts.empty() ? 0 : cuts.back().offset;
+  for (;;) {
+    const Step step = AdvanceAnalysis(an, at + spacing);
+    if (step.reached != Reached::kBoundary || step.offset >= window_end)
+      return step;
+    if (step.clean && JoinsBetweenLines(an))
+      cuts.push_back(CleanCut{step.offset, TextWritten(an.output),
+                              UnknownWritten(an.output)});
+    at = step.offset;
+  }
 }
 
 // What the run does at a boundary at or past the end of what it covers.
 enum class Continue : uint8_t {
-  kSeek,       // look for a join at the next boundary
+  kSeek,       // look for a join at the next noted cut (PieceRun::seek_to)
   kToEnd,      // go on to the end of what the run now covers
   kStop,       // joined, or given up
 };
@@ -363,12 +431,23 @@ Continue JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analyser& an,
         continue;
       }
       if (step.offset < next.cuts_limit) {
-        if (!step.clean) return Continue::kSeek;
         // The run's tail cuts are its clean boundaries, met one at a time.
         const CleanCut tail{step.offset, TextWritten(an.output),
                             UnknownWritten(an.output)};
-        const RangeJoin join = FindJoin({&tail, 1}, next.cuts);
-        if (!join.found) return Continue::kSeek;
+        const RangeJoin join = step.clean ? FindJoin({&tail, 1}, next.cuts)
+                                          : RangeJoin{};
+        if (!join.found) {
+          // Step to the next cut the later run noted: once both runs cut
+          // the text alike, the boundary met there is that cut.
+          const auto later = std::upper_bound(
+              next.cuts.begin(), next.cuts.end(), step.offset,
+              [](uint64_t offset, const CleanCut& cut) {
+                return offset < cut.offset;
+              });
+          w.seek_to = later != next.cuts.end() ? later->offset
+                                               : next.cuts_limit;
+          return Continue::kSeek;
+        }
         Piece& own = *w.own_piece;
         own.next = i;
         own.cut = join.later;
@@ -390,6 +469,7 @@ Continue JoinOrTakeOver(PieceCoordination& c, PieceRun& w, Analyser& an,
     if (next.status == kFree) next.status = kCovered;
     HandOver(c, w);
     w.last_piece = i;
+    c.written_front = i;
     w.end = next.end;
     if (step.offset < w.end) return Continue::kToEnd;
   }
@@ -425,6 +505,17 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
   input.offset = piece.start;
   StartAnalysis(an, c.automaton, c.options, input, HoldBatch, &worker);
   an.output.threshold = c.parameters.batch_bytes;
+  // Where the first run, when the other workers wait for it, copies its
+  // caches for them. Read without the lock: only this run sets seed_done
+  // once the workers have started.
+  uint64_t seed_at = i == 0 && !c.seed_done ? c.parameters.seed_bytes : kNone;
+  if (worker.seed) {
+    // The caches only make the analysis faster: any state they were left
+    // in by a run with the same dictionary and options will do.
+    an.dfa = worker.seed->dfa;
+    an.memory = worker.seed->memory;
+    worker.seed.reset();
+  }
   Step step;
   if (i > 0) {
     // The run's start is a clean cut: nothing read, nothing waiting.
@@ -432,7 +523,8 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
     w.window_limit = std::min(piece.start + c.parameters.window_bytes,
                               piece.end);
     w.cuts.push_back(CleanCut{piece.start, 0, 0});
-    step = NoteCleanCuts(an, w.window_limit, w.cuts);
+    step = NoteSomeCleanCuts(an, w.window_limit, c.parameters.cut_spacing,
+                             w.cuts);
     if (!w.published) {
       std::lock_guard<std::mutex> lock(c.mutex);
       // After a failure, cuts past the last boundary were never reached.
@@ -441,16 +533,24 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
                         : std::min(w.window_limit, w.cuts.back().offset + 1));
     }
   } else {
-    step = AdvanceAnalysis(an, w.end);
+    step = AdvanceAnalysis(an, std::min(seed_at, w.end));
   }
   while (step.reached == Reached::kBoundary) {
+    if (step.offset >= seed_at) {
+      // The first run: the other workers wait for a copy of its caches,
+      // made at its first boundary past seed_bytes.
+      auto seed = std::make_shared<const SeedCaches>(SeedCaches{an.dfa, an.memory});
+      seed_at = kNone;
+      std::lock_guard<std::mutex> lock(c.mutex);
+      SeedDone(c, std::move(seed));
+    }
     if (step.offset < w.end) {
-      step = AdvanceAnalysis(an, w.end);
+      step = AdvanceAnalysis(an, std::min(seed_at, w.end));
       continue;
     }
     const Continue next = JoinOrTakeOver(c, w, an, step);
     if (next == Continue::kStop) break;
-    step = AdvanceAnalysis(an, next == Continue::kSeek ? 0 : w.end);
+    step = AdvanceAnalysis(an, next == Continue::kSeek ? w.seek_to : w.end);
   }
   // What the analysis still holds belongs to the run up to its join.
   if (step.reached == Reached::kBoundary) {
@@ -479,6 +579,7 @@ void RunPiece(PieceCoordination& c, Worker& worker, uint64_t i, Piece& piece) {
     if (failed) piece.error = an.error;
   }
   piece.finished = true;
+  if (!c.seed_done) SeedDone(c, nullptr);
   if (InvalidUtf8Met(an).count > 0) c.met_invalid_utf8 = true;
   c.cv.notify_all();
   // A failure may leave the walk half done: start the next run afresh.
@@ -501,13 +602,23 @@ void WorkerLoop(PieceCoordination& c) {
                PieceAt(c, c.next_to_start).status != kFree)
           ++c.next_to_start;
         if (c.next_to_start >= c.piece_count) return;
-        if (c.next_to_start <= c.being_written + c.parameters.pieces_ahead)
+        // A worker's first piece, but for the first piece, waits for the
+        // first run's caches.
+        const bool wait_for_seed =
+            !worker.started && c.next_to_start > 0 && !c.seed_done;
+        if (!wait_for_seed &&
+            c.next_to_start <= c.written_front + c.parameters.pieces_ahead)
           break;
         c.cv.wait(lock);
       }
       i = c.next_to_start++;
       piece = &PieceAt(c, i);
       piece->status = kOwnRun;
+      if (!worker.started && i > 0 && c.seed) {
+        worker.seed = c.seed;
+        if (--c.seed_takers == 0) c.seed.reset();
+      }
+      worker.started = true;
     }
     RunPiece(c, worker, i, *piece);
   }
@@ -658,6 +769,8 @@ Step WriteInOrder(PieceCoordination& c, BatchSink sink, void* sink_context,
       return Step{Reached::kError, piece.end, false};
     }
     c.being_written = next == kNone ? c.piece_count : next;
+    // Only the run being written takes pieces over: this one covers its own.
+    c.written_front = c.being_written;
     while (!c.pieces.empty() && c.first_piece < c.being_written &&
            (c.pieces.front().status != kOwnRun || c.pieces.front().finished)) {
       std::vector<CleanCut>& cuts = c.pieces.front().cuts;
@@ -801,6 +914,9 @@ Step AnalyseInPieces(const Automaton* automaton, const Options& options,
   // with at least 4 bytes a piece, starts stay in order.
   if (options.utf8 && c.parameters.piece_bytes < 4) c.parameters.piece_bytes = 4;
   c.parameters.pieces_ahead = std::max<uint64_t>(c.parameters.pieces_ahead, 2);
+  c.parameters.cut_spacing = std::max<uint64_t>(c.parameters.cut_spacing, 1);
+  c.seed_done = c.parameters.threads < 2 || c.parameters.seed_bytes == 0;
+  c.seed_takers = std::max(c.parameters.threads, 1) - 1;
   c.piece_count = (size + c.parameters.piece_bytes - 1) / c.parameters.piece_bytes;
   if (c.piece_count == 0) c.piece_count = 1;
   // The last piece's start may move to the end: no piece is empty.
