@@ -55,6 +55,24 @@ struct RecordList {
   size_t count = 0;  // records in use
   size_t room = 0;   // records allocated
 
+  RecordList() = default;
+  RecordList(RecordList&&) noexcept = default;
+  RecordList& operator=(RecordList&&) noexcept = default;
+  // A copy holds the records in use, with room for them alone (a worker's
+  // analysis starts from a copy of another's caches).
+  RecordList(const RecordList& other)
+      : records(other.count == 0
+                    ? nullptr
+                    : std::make_unique_for_overwrite<T[]>(other.count)),
+        count(other.count),
+        room(other.count) {
+    std::copy(other.begin(), other.end(), records.get());
+  }
+  RecordList& operator=(const RecordList& other) {
+    if (this != &other) *this = RecordList(other);
+    return *this;
+  }
+
   size_t size() const { return count; }
   bool empty() const { return count == 0; }
   void clear() { count = 0; }
