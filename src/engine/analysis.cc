@@ -984,20 +984,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       }
       an.start_index = RingAdd(write, -1);
     } else {
-      const uint32_t key = TransitionKey(state, d.byte_class[c]);
-      for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
-        const uint64_t slot = table[h];
-        if (uint32_t(slot >> 32) == key) {
-          step = uint32_t(slot);
-          break;
-        }
-        if (slot == 0) {
-          step = BuildTransition(d, state, int(c));
-          table = d.transitions.data();
-          mask = d.transitions.size() - 1;
-          break;
-        }
-      }
+      step = WalkStepIn(d, table, mask, state, c);
     }
     an.surface[j] = char(c);
     total += step >> kListSizeShift;
@@ -1138,20 +1125,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       }
       an.start_index = write;
     } else {
-      const uint32_t key = TransitionKey(state, d.byte_class[c]);
-      for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
-        const uint64_t slot = table[h];
-        if (uint32_t(slot >> 32) == key) {
-          step = uint32_t(slot);
-          break;
-        }
-        if (slot == 0) {
-          step = BuildTransition(d, state, int(c));
-          table = d.transitions.data();
-          mask = d.transitions.size() - 1;
-          break;
-        }
-      }
+      step = WalkStepIn(d, table, mask, state, c);
     }
     an.surface[j] = char(c);
     total += step >> kListSizeShift;

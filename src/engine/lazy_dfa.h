@@ -165,6 +165,27 @@ inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
   }
 }
 
+// WalkStep for the walks over a block, which keep the table and its mask
+// in locals (in registers): they are read again after a transition was
+// built, which may move the table.
+[[gnu::always_inline]] inline uint32_t WalkStepIn(LazyDfa& d,
+                                                  const uint64_t*& table,
+                                                  size_t& mask,
+                                                  uint32_t state, size_t c) {
+  assert(table == d.transitions.data() && mask == d.transitions.size() - 1);
+  const uint32_t key = TransitionKey(state, d.byte_class[c]);
+  for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
+    const uint64_t slot = table[h];
+    if (uint32_t(slot >> 32) == key) return uint32_t(slot);
+    if (slot == 0) {
+      const uint32_t step = BuildTransition(d, state, int(c));
+      table = d.transitions.data();
+      mask = d.transitions.size() - 1;
+      return step;
+    }
+  }
+}
+
 // The transition of the start state on matching byte `c`.
 inline uint32_t StartStep(LazyDfa& d, int c) {
   assert(c >= 0 && c < 256);
