@@ -673,6 +673,21 @@ inline bool WithinLimits(Analyser& an, uint32_t entry) {
   return an.path_total <= an.path_bound_limit;
 }
 
+// For the walks over a block, which keep the sum of list sizes in a local
+// (`total`): adds the list size of transition `step` and says, as
+// WithinLimits, whether the walk may go on.
+[[gnu::always_inline]] inline bool AddWithinLimits(Analyser& an,
+                                                   uint64_t& total,
+                                                   uint32_t step) {
+  total += step >> kListSizeShift;
+  if (step < kGiveUp) [[likely]]
+    return true;  // neither a large list nor a missing state
+  an.path_total = total;
+  const bool within = WithinLimits(an, step);
+  total = an.path_total;
+  return within;
+}
+
 // Steps the deterministic walk over the attempt's next character, of code
 // `c` (a byte in Latin-1; a character code in UTF-8).
 template <bool kUtf8>
@@ -987,17 +1002,11 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       step = WalkStepIn(d, table, mask, state, c);
     }
     an.surface[j] = char(c);
-    total += step >> kListSizeShift;
-    if (step >= kGiveUp) [[unlikely]] {  // a large list, or no state
-      an.path_total = total;
-      const bool within = WithinLimits(an, step);
-      total = an.path_total;
-      if (!within) {
-        ++j;
-        sync();
-        an.at_attempt_start = false;
-        return kWalkLeft;
-      }
+    if (!AddWithinLimits(an, total, step)) [[unlikely]] {
+      ++j;
+      sync();
+      an.at_attempt_start = false;
+      return kWalkLeft;
     }
     state = step & kWalkStateMask;
     an.walk_entries[j++] = step;
@@ -1128,20 +1137,14 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       step = WalkStepIn(d, table, mask, state, c);
     }
     an.surface[j] = char(c);
-    total += step >> kListSizeShift;
-    if (step >= kGiveUp) [[unlikely]] {  // a large list, or no state
-      an.path_total = total;
-      const bool within = WithinLimits(an, step);
-      total = an.path_total;
-      if (!within) {
-        ++j;
-        write = RingAdd(an.start_index, int(j));
-        CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
-        sync();
-        StoreWalkedEntries(an, 0);
-        an.at_attempt_start = false;
-        return kWalkLeft;
-      }
+    if (!AddWithinLimits(an, total, step)) [[unlikely]] {
+      ++j;
+      write = RingAdd(an.start_index, int(j));
+      CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
+      sync();
+      StoreWalkedEntries(an, 0);
+      an.at_attempt_start = false;
+      return kWalkLeft;
     }
     state = step & kWalkStateMask;
     an.walk_entries[j++] = step;
