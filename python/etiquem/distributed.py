@@ -33,7 +33,9 @@ worker process loads it once and keeps it for every task.
 
 With ``--utf8``, a file that holds invalid UTF-8 gets the etiquem program's
 warning line on the error stream (its count and first offset: the whole file
-is counted once more, only when some range met invalid UTF-8).
+is counted once more, only when some range met invalid UTF-8). A directory
+run gives that line for each such file, after the file's relative path and
+": ", in the order of the paths.
 
 Failures end with a one-line message and a non-zero status: 1 for files and
 the analysis, 255 for a missing or broken dictionary. Nothing is left under
@@ -139,6 +141,10 @@ class RunReport:
     # first, as the etiquem program reports them (0 and 0: none).
     invalid_utf8: int = 0
     first_invalid_utf8: int = 0
+    # With utf8, a directory: (relative path, invalid sequences, offset of
+    # the first) of each file that holds invalid UTF-8, in path order.
+    invalid_utf8_files: List[Tuple[str, int, int]] = dataclasses.field(
+        default_factory=list)
 
 
 # ---- On the workers ----
@@ -259,6 +265,9 @@ class FileSummary:
     unknown_words: bytes
     output_size: int
     error: Optional[Tuple[int, str]]
+    # With utf8: its invalid UTF-8 sequences and the offset of the first.
+    invalid_utf8: int = 0
+    first_invalid_utf8: int = 0
 
 
 def annotate_files_task(input_root: str, output_root: str,
@@ -279,8 +288,12 @@ def annotate_files_task(input_root: str, output_root: str,
         target = os.path.join(output_root, relative)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         _write_atomically(target, result.output)
-        summaries.append(FileSummary(relative, result.unknown_words,
-                                     len(result.output), None))
+        summary = FileSummary(relative, result.unknown_words,
+                              len(result.output), None)
+        if result.invalid_utf8 > 0:  # where the first one lies, rarely
+            summary.invalid_utf8, summary.first_invalid_utf8 = \
+                _invalid_utf8_in_file(os.path.join(input_root, relative))
+        summaries.append(summary)
     return summaries
 
 
@@ -660,6 +673,9 @@ def _annotate_large_file(client: Any, input_root: str, output_root: str,
                        error.status) from None
     report.tasks += one.tasks
     report.output_bytes += one.output_bytes
+    if one.invalid_utf8 > 0:
+        report.invalid_utf8_files.append(
+            (relative, one.invalid_utf8, one.first_invalid_utf8))
     report.bytes_to_workers += one.bytes_to_workers
     report.bytes_from_workers += one.bytes_from_workers
     if words is not None:
@@ -736,6 +752,10 @@ def annotate_directory(client: Any, input_root: str, output_root: str,
                     if unknown is not None:
                         unknown.file.write(summary.unknown_words)
                     report.output_bytes += summary.output_size
+                    if summary.invalid_utf8 > 0:
+                        report.invalid_utf8_files.append(
+                            (summary.relative_path, summary.invalid_utf8,
+                             summary.first_invalid_utf8))
                 done += len(summaries)
             if progress is not None:
                 progress(done, len(files))
@@ -870,6 +890,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if report.invalid_utf8 > 0:
             print(etiquem._etiquem._invalid_utf8_warning(
                 report.invalid_utf8, report.first_invalid_utf8),
+                file=sys.stderr)
+        for relative, count, first in report.invalid_utf8_files:
+            print(_Messages.in_file.format(
+                path=relative,
+                message=etiquem._etiquem._invalid_utf8_warning(count, first)),
                 file=sys.stderr)
         if arguments.report:
             for field in dataclasses.fields(report):

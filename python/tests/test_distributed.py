@@ -329,3 +329,35 @@ def test_directory_of_small_files(client, tmp_path):
                                str(expected_unknown)).stdout
         assert (out / relative).read_bytes() == expected, relative
     assert unknown.read_bytes() == expected_unknown.read_bytes()
+
+
+def test_directory_warns_of_invalid_utf8_file_by_file(tmp_path, dask_scratch):
+    """A directory run by the command with --utf8: every file is the
+    program's bytes, and each file holding invalid UTF-8 (small ones in a
+    group, a large one in ranges) gets the program's warning line after its
+    relative path, in the order of the paths; valid files get none."""
+    dictionary = lexicon("default")
+    text = corpus_slice("ca.txt", 1 << 20)
+    valid = text.decode("latin-1").encode("utf-8")
+    invalid = utf8_text(text)
+    root = tmp_path / "corpus"
+    contents = {"a/valid.txt": valid[:3000],
+                "a/broken.txt": invalid[:5000] + b"\xff",
+                "b/large.txt": invalid[:300_000],
+                "c/only-bad.txt": b"\xc3",
+                "c/valid.txt": valid[3000:9000]}
+    for relative, data in contents.items():
+        (root / relative).parent.mkdir(parents=True, exist_ok=True)
+        (root / relative).write_bytes(data)
+    out = tmp_path / "annotated"
+    result = run_command("--workers", "2", "--range-size", "64K", "--utf8",
+                         "-b", dictionary, str(root), str(out))
+    assert result.returncode == 0, result.stderr
+    expected_warnings = b""
+    for relative in sorted(contents):
+        program = run_program(dictionary, contents[relative], "--utf8")
+        assert (out / relative).read_bytes() == program.stdout, relative
+        if program.stderr:
+            expected_warnings += relative.encode() + b": " + program.stderr
+    assert expected_warnings.count(b"\n") == 3
+    assert result.stderr == expected_warnings, result.stderr
