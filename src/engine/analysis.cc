@@ -952,7 +952,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   // Lone characters are written here while no attempt after one can reach
   // the stepping call's limit (see LoneCharacterFits).
   uint64_t lone_before = LoneCharacterFits(an, 0) ? an.limit : 0;
-  const uint64_t* table = d.transitions.data();
+  const KeptTransition* table = d.transitions.data();
   size_t mask = d.transitions.size() - 1;
   // What the reader and the attempt hold, as the rest of the loop sees them.
   const auto sync = [&] {
@@ -1100,7 +1100,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   uint32_t state = an.walk_state;
   uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
-  const uint64_t* table = d.transitions.data();
+  const KeptTransition* table = d.transitions.data();
   size_t mask = d.transitions.size() - 1;
   // What the reader and the attempt hold, as the rest of the loop sees them.
   const auto sync = [&]() __attribute__((always_inline)) {

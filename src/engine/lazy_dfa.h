@@ -93,6 +93,15 @@ struct WalkState {
   uint8_t flags;           // kWalkAnalysis | kWalkUnknown | kWalkPiecesOnly
 };
 
+// A kept transition in the table of LazyDfa::transitions: `key` is
+// TransitionKey(state, class), 0 when the slot is empty. The key comes
+// first so that a probe compares it in place and loads the transition
+// only on a match.
+struct KeptTransition {
+  uint32_t key;
+  uint32_t entry;
+};
+
 // Counts past this are not kept (the attempt is handed to the full walk,
 // whose limits are far below).
 constexpr uint32_t kMaxPairCount = uint32_t(1) << 30;
@@ -105,12 +114,10 @@ struct LazyDfa {
   // Pairs (automaton state << 1 | output not empty), state after state,
   // each with how many times the list holds it: pair << 32 | count.
   std::vector<uint64_t> elements;
-  // The transitions taken so far, by open addressing: each slot holds
-  // state << 8 | class (TransitionKey) in its high half and the transition in its
-  // low half, 0 when empty; at most half full. Most walk states are left
-  // by one or two of the classes only, so rows of every class would waste
-  // the budget.
-  std::vector<uint64_t> transitions;
+  // The transitions taken so far, by open addressing, at most half full.
+  // Most walk states are left by one or two of the classes only, so rows
+  // of every class would waste the budget.
+  std::vector<KeptTransition> transitions;
   size_t transition_count = 0;
   // Open addressing over the sets: a walk state's index, 0 when empty. At
   // most half full.
@@ -156,12 +163,11 @@ inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
   assert(state >= kStartState && state < d.states.size());
   assert(c >= 0 && c < 256);
   const uint32_t key = TransitionKey(state, d.byte_class[c]);
-  const uint64_t* slots = d.transitions.data();
+  const KeptTransition* slots = d.transitions.data();
   const size_t mask = d.transitions.size() - 1;
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
-    const uint64_t slot = slots[h];
-    if (uint32_t(slot >> 32) == key) return uint32_t(slot);
-    if (slot == 0) return BuildTransition(d, state, c);
+    if (slots[h].key == key) return slots[h].entry;
+    if (slots[h].key == 0) return BuildTransition(d, state, c);
   }
 }
 
@@ -169,15 +175,15 @@ inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
 // in locals (in registers): they are read again after a transition was
 // built, which may move the table.
 [[gnu::always_inline]] inline uint32_t WalkStepIn(LazyDfa& d,
-                                                  const uint64_t*& table,
+                                                  const KeptTransition*& table,
                                                   size_t& mask,
                                                   uint32_t state, size_t c) {
   assert(table == d.transitions.data() && mask == d.transitions.size() - 1);
   const uint32_t key = TransitionKey(state, d.byte_class[c]);
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
-    const uint64_t slot = table[h];
-    if (uint32_t(slot >> 32) == key) return uint32_t(slot);
-    if (slot == 0) {
+    if (table[h].key == key) [[likely]]
+      return table[h].entry;
+    if (table[h].key == 0) {
       const uint32_t step = BuildTransition(d, state, int(c));
       table = d.transitions.data();
       mask = d.transitions.size() - 1;
