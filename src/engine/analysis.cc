@@ -1113,42 +1113,56 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     an.path_total = total;
   };
   const uint8_t* const first = p;
-  while (p != end) {
-    const size_t c = *p++;  // the byte read, at the width of an index
-    uint32_t step;
+  size_t c = 0;  // the byte read, at the width of an index
+  uint32_t step = 0;
+  for (;;) {
     if (j == 0) {
-      step = d.start_row[c];
-      // One compare for the two rare values: not taken yet, and the dead
-      // state (a lone character).
-      static_assert(kDeadState == 1);
-      if (step <= kDeadState) {
+      // Between attempts: characters that no path reads are written as
+      // themselves until one starts an attempt.
+      for (;;) {
+        if (p == end) goto block_end;
+        c = *p++;
+        step = d.start_row[c];
+        // One compare for the two rare values: not taken yet, and the dead
+        // state (a lone character).
+        static_assert(kDeadState == 1);
+        if (step > kDeadState) [[likely]]
+          break;
         if (step == 0) [[unlikely]] {
           step = StartStep(d, int(c));
           table = d.transitions.data();
           mask = d.transitions.size() - 1;
+          if (step != kDeadState) break;
         }
-        if (step == kDeadState) {
-          WriteLoneCharacter(an, uint8_t(c));
-          continue;
-        }
+        WriteLoneCharacter(an, uint8_t(c));
       }
       an.start_index = write;
-    } else {
-      step = WalkStepIn(d, table, mask, state, c);
+      an.surface[0] = char(c);
+      if (!AddWithinLimits(an, total, step)) [[unlikely]]
+        goto leave;
+      state = step & kWalkStateMask;
+      an.walk_entries[0] = step;
+      j = 1;
+      if (state == kDeadState) goto attempt_end;
     }
-    an.surface[j] = char(c);
-    if (!AddWithinLimits(an, total, step)) [[unlikely]] {
-      ++j;
-      write = RingAdd(an.start_index, int(j));
-      CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
-      sync();
-      StoreWalkedEntries(an, 0);
-      an.at_attempt_start = false;
-      return kWalkLeft;
+    {
+      // The attempt's next characters, up to the block's end or the most an
+      // attempt may have.
+      const uint8_t* const stop =
+          std::min(end, p + (size_t(kMaxAttemptCharacters) - j));
+      while (p != stop) {
+        c = *p++;
+        step = WalkStepIn(d, table, mask, state, c);
+        an.surface[j] = char(c);
+        if (!AddWithinLimits(an, total, step)) [[unlikely]]
+          goto leave;
+        state = step & kWalkStateMask;
+        an.walk_entries[j++] = step;
+        if (state == kDeadState) goto attempt_end;
+      }
+      if (j != kMaxAttemptCharacters) goto block_end;
     }
-    state = step & kWalkStateMask;
-    an.walk_entries[j++] = step;
-    if (state != kDeadState && j != kMaxAttemptCharacters) continue;
+  attempt_end:
     write = RingAdd(an.start_index, int(j));
     CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
     if (total > bound) [[unlikely]] {
@@ -1157,38 +1171,50 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       StoreWalkedEntries(an, 0);
       return kWalkLeft;
     }
-    // What writing the attempt reads; the rest of the reader and the walk
-    // are brought up to date only when this walk stops (the offset, also
-    // when the sink stops the analysis).
-    an.surface_length = int(j);
-    scanner.next = size_t(p - block);
-    EmitWalked<false>(an);
-    // `back` is 0 when the attempt was its first character alone, written
-    // as itself. An attempt as long as an attempt may be may have ended
-    // alive: the loop outside goes on with it.
-    const size_t back = RingAdd(write, -int(reader.reread_index));
-    // No limit: the stepping call never stops at a boundary here.
-    assert(!an.stop);
-    if (j == kMaxAttemptCharacters || !an.use_dfa ||
-        back > size_t(p - first)) [[unlikely]] {
-      reader.write_index = write;
-      ClearWriteEntry(reader);
-      if (an.unstored_entries != 0)
-        StoreRereads(an, write, back, p, block_offset + uint64_t(p - block));
-      return kWalkWritten;
+    {
+      // What writing the attempt reads; the rest of the reader and the walk
+      // are brought up to date only when this walk stops (the offset, also
+      // when the sink stops the analysis).
+      an.surface_length = int(j);
+      scanner.next = size_t(p - block);
+      EmitWalked<false>(an);
+      // `back` is 0 when the attempt was its first character alone, written
+      // as itself. An attempt as long as an attempt may be may have ended
+      // alive: the loop outside goes on with it.
+      const size_t back = RingAdd(write, -int(reader.reread_index));
+      // No limit: the stepping call never stops at a boundary here.
+      assert(!an.stop);
+      if (j == kMaxAttemptCharacters || !an.use_dfa ||
+          back > size_t(p - first)) [[unlikely]] {
+        reader.write_index = write;
+        ClearWriteEntry(reader);
+        if (an.unstored_entries != 0)
+          StoreRereads(an, write, back, p, block_offset + uint64_t(p - block));
+        return kWalkWritten;
+      }
+      // Go on here when the characters to read again are the last ones
+      // read here: the character that ended the attempt (a blank or
+      // punctuation, mostly) or more (a word followed by a blank and the
+      // start of a longer entry) are walked again from the block.
+      an.unstored_entries = 0;
+      p -= back;
     }
-    // Go on here when the characters to read again are the last ones read
-    // here: the character that ended the attempt (a blank or punctuation,
-    // mostly) or more (a word followed by a blank and the start of a longer
-    // entry) are walked again from the block.
-    an.unstored_entries = 0;
-    p -= back;
     write = reader.reread_index;
     j = 0;
     stored = 0;
     total = 0;
     state = kStartState;
   }
+leave:
+  // The walk cannot stand for the full walk on this attempt.
+  ++j;
+  write = RingAdd(an.start_index, int(j));
+  CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
+  sync();
+  StoreWalkedEntries(an, 0);
+  an.at_attempt_start = false;
+  return kWalkLeft;
+block_end:
   // Something was read: p is at the end, where it did not start.
   if (j != 0) {  // an attempt under way: the reader goes on with it
     write = RingAdd(an.start_index, int(j));
