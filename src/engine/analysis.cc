@@ -1043,6 +1043,27 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   return kWalkGoesOn;
 }
 
+// The sum of the list sizes of the attempt's first `n` transitions as
+// they hold them (kLargeList for a large list).
+inline uint64_t ListSizes(const Analyser& an, size_t n) {
+  uint64_t sum = 0;
+  for (size_t k = 0; k < n; ++k) sum += an.walk_entries[k] >> kListSizeShift;
+  return sum;
+}
+
+// The walk over the block's WithinLimits for transition `step` of the
+// attempt's (n+1)-th character, which is a large list or no state: the
+// walk keeps in `extra` only what large lists add to the sizes their
+// transitions hold, and an.path_total is made exact here.
+[[gnu::noinline]] bool LargeListWithinLimits(Analyser& an, uint64_t& extra,
+                                             size_t n, uint32_t step) {
+  const uint64_t held = ListSizes(an, n) + (step >> kListSizeShift);
+  an.path_total = extra + held;
+  const bool within = WithinLimits(an, step);
+  extra = an.path_total - held;
+  return within;
+}
+
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
 // up to a '<' or the block's end, as the reader would deliver them.
 // Attempts that end here are written here, and when the character that
@@ -1073,7 +1094,11 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
 // compared with its bound once the attempt ends rather than at every
 // character (only a large list is looked at as it comes): an attempt whose
 // sum passed it is handed to the full walk then, which steps it again from
-// its start and stops where it would have stopped.
+// its start and stops where it would have stopped. And the sum itself is
+// not kept: the transitions stored in an.walk_entries hold the list sizes,
+// and past the large lists' extra size (`extra`), an attempt's sum is at
+// most kMaxAttemptCharacters * kLargeList, below the bound unless the
+// limits were set low: only then, or after a large list, is it added up.
 [[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
   Reader& reader = an.reader;
   LazyDfa& d = an.dfa;
@@ -1098,8 +1123,12 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   assert(!an.options.events && an.limit == UINT64_MAX &&
          reader.pending_superblanks.empty());
   uint32_t state = an.walk_state;
-  uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
+  // What large lists added to the list sizes the attempt's transitions
+  // hold, and whether the sum of those can pass the bound.
+  uint64_t extra = an.path_total - ListSizes(an, j);
+  const bool small_bound =
+      bound < uint64_t(kMaxAttemptCharacters) * kLargeList;
   const KeptTransition* table = d.transitions.data();
   size_t mask = d.transitions.size() - 1;
   // What the reader and the attempt hold, as the rest of the loop sees them.
@@ -1110,7 +1139,6 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
     an.walk_state = state;
-    an.path_total = total;
   };
   const uint8_t* const first = p;
   size_t c = 0;  // the byte read, at the width of an index
@@ -1138,8 +1166,9 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       }
       an.start_index = write;
       an.surface[0] = char(c);
-      if (!AddWithinLimits(an, total, step)) [[unlikely]]
-        goto leave;
+      if (step >= kGiveUp) [[unlikely]] {
+        if (!LargeListWithinLimits(an, extra, 0, step)) goto leave;
+      }
       state = step & kWalkStateMask;
       an.walk_entries[0] = step;
       j = 1;
@@ -1154,8 +1183,9 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
         c = *p++;
         step = WalkStepIn(d, table, mask, state, c);
         an.surface[j] = char(c);
-        if (!AddWithinLimits(an, total, step)) [[unlikely]]
-          goto leave;
+        if (step >= kGiveUp) [[unlikely]] {
+          if (!LargeListWithinLimits(an, extra, j, step)) goto leave;
+        }
         state = step & kWalkStateMask;
         an.walk_entries[j++] = step;
         if (state == kDeadState) goto attempt_end;
@@ -1165,8 +1195,10 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   attempt_end:
     write = RingAdd(an.start_index, int(j));
     CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
-    if (total > bound) [[unlikely]] {
+    if ((extra != 0 || small_bound) &&
+        extra + ListSizes(an, j) > bound) [[unlikely]] {
       sync();
+      an.path_total = extra + ListSizes(an, j);
       an.at_attempt_start = false;
       StoreWalkedEntries(an, 0);
       return kWalkLeft;
@@ -1202,11 +1234,12 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     write = reader.reread_index;
     j = 0;
     stored = 0;
-    total = 0;
+    extra = 0;
     state = kStartState;
   }
 leave:
-  // The walk cannot stand for the full walk on this attempt.
+  // The walk cannot stand for the full walk on this attempt (an.path_total
+  // as LargeListWithinLimits left it).
   ++j;
   write = RingAdd(an.start_index, int(j));
   CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
@@ -1221,7 +1254,10 @@ block_end:
     CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
   }
   sync();
-  if (j != 0) StoreWalkedEntries(an, 0);
+  if (j != 0) {
+    an.path_total = extra + ListSizes(an, j);
+    StoreWalkedEntries(an, 0);
+  }
   // Lone characters ended the attempts they started: none is under way.
   an.at_attempt_start = j == 0;
   return kWalkGoesOn;
