@@ -967,67 +967,88 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
   size_t c = 0;  // the byte read, at the width of an index
+  uint32_t step = 0;
+  // Stores the next byte's ring entry as the reader would, and reads it.
+  const auto read = [&]() __attribute__((always_inline)) {
+    c = *p;
+    RingEntry& entry = reader.ring[write];
+    entry.kind = kCharacter;
+    entry.byte = uint8_t(c);
+    entry.input_number = number;
+    ++p;
+    ++number;
+    write = RingAdd(write, 1);
+  };
   for (;;) {
-    if (!again) {
-      if (p == end) break;
-      c = *p;
-      RingEntry& entry = reader.ring[write];
-      entry.kind = kCharacter;
-      entry.byte = uint8_t(c);
-      entry.input_number = number;
-      ++p;
-      ++number;
-      write = RingAdd(write, 1);
-    }
-    again = false;
-    uint32_t step;
     if (j == 0) {
-      step = d.start_row[c];
-      if (step == 0) [[unlikely]] {
-        step = StartStep(d, int(c));
-        table = d.transitions.data();
-        mask = d.transitions.size() - 1;
-      }
-      // The offset after it is its input number.
-      if (step == kDeadState && number - 1 < lone_before) {
+      // Between attempts: lone characters, then the next attempt's first.
+      for (;;) {
+        if (!again) {
+          if (p == end) goto block_end;
+          read();
+        }
+        again = false;
+        step = d.start_row[c];
+        if (step == 0) [[unlikely]] {
+          step = StartStep(d, int(c));
+          table = d.transitions.data();
+          mask = d.transitions.size() - 1;
+        }
+        // The offset after it is its input number.
+        if (step != kDeadState || number - 1 >= lone_before) break;
         // Its input offset is its input number less one.
         if (an.options.events) [[unlikely]]
           WriteLoneCharacterAndEvent(an, uint8_t(c), number - 2);
         else
           WriteLoneCharacter(an, uint8_t(c));
-        continue;
       }
       an.start_index = RingAdd(write, -1);
-    } else {
-      step = WalkStepIn(d, table, mask, state, c);
+      an.surface[0] = char(c);
+      if (!AddWithinLimits(an, total, step)) [[unlikely]]
+        goto leave;
+      state = step & kWalkStateMask;
+      an.walk_entries[0] = step;
+      j = 1;
+      if (state == kDeadState) goto attempt_end;
     }
-    an.surface[j] = char(c);
-    if (!AddWithinLimits(an, total, step)) [[unlikely]] {
-      ++j;
-      sync();
-      an.at_attempt_start = false;
-      return kWalkLeft;
+    {
+      // The attempt's next characters, up to the block's end or the most an
+      // attempt may have.
+      const uint8_t* const stop =
+          std::min(end, p + (size_t(kMaxAttemptCharacters) - j));
+      while (p != stop) {
+        read();
+        step = WalkStepIn(d, table, mask, state, c);
+        an.surface[j] = char(c);
+        if (!AddWithinLimits(an, total, step)) [[unlikely]]
+          goto leave;
+        state = step & kWalkStateMask;
+        an.walk_entries[j++] = step;
+        if (state == kDeadState) goto attempt_end;
+      }
+      if (j != kMaxAttemptCharacters) goto block_end;
     }
-    state = step & kWalkStateMask;
-    an.walk_entries[j++] = step;
-    if (state != kDeadState && j != kMaxAttemptCharacters) continue;
+  attempt_end:
     sync();
     an.at_attempt_start = false;
     if (total > bound) [[unlikely]]
       return kWalkLeft;
     EmitWalked<false>(an);
     if (state != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
-    // Go on here when the characters to read again are the last ones read
-    // here: the character that ended the attempt starts the next one, and
-    // two or more (a word followed by a blank and the start of a longer
-    // entry, mostly) are walked again from the block, their ring entries
-    // stored again as they were.
-    const size_t back = RingAdd(write, -int(reader.reread_index));
-    if (back != 1) {
-      if (back > size_t(p - first)) return kWalkWritten;
-      p -= back;
-      number -= back;
-      write = reader.reread_index;
+    {
+      // Go on here when the characters to read again are the last ones
+      // read here: the character that ended the attempt starts the next
+      // one, and two or more (a word followed by a blank and the start of a
+      // longer entry, mostly) are walked again from the block, their ring
+      // entries stored again as they were.
+      const size_t back = RingAdd(write, -int(reader.reread_index));
+      if (back != 1) {
+        if (back > size_t(p - first)) return kWalkWritten;
+        p -= back;
+        number -= back;
+        write = reader.reread_index;
+      }
+      again = back == 1;
     }
     reader.read_fresh = true;
     j = 0;
@@ -1035,8 +1056,14 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     state = kStartState;
     // Writing the attempt can only have written superblanks that waited.
     if (lone_before == 0 && LoneCharacterFits(an, 0)) lone_before = an.limit;
-    again = back == 1;
   }
+leave:
+  // The walk cannot stand for the full walk on this attempt.
+  ++j;
+  sync();
+  an.at_attempt_start = false;
+  return kWalkLeft;
+block_end:
   if (p != first) sync();
   // Lone characters ended the attempts they started: none is under way.
   an.at_attempt_start = j == 0;
