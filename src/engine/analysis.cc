@@ -967,7 +967,8 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
   size_t c = 0;  // the byte read, at the width of an index
-  uint32_t step = 0;
+  // The last transition taken, into the walk state `state`.
+  uint32_t step = j != 0 ? TransitionInto(d, state) : 0;
   // Stores the next byte's ring entry as the reader would, and reads it.
   const auto read = [&]() __attribute__((always_inline)) {
     c = *p;
@@ -1018,7 +1019,7 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
           std::min(end, p + (size_t(kMaxAttemptCharacters) - j));
       while (p != stop) {
         read();
-        step = WalkStepIn(d, table, mask, state, c);
+        step = WalkStepIn(d, table, mask, step, c);
         an.surface[j] = char(c);
         if (!AddWithinLimits(an, total, step)) [[unlikely]]
           goto leave;
@@ -1149,8 +1150,11 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
   // written as itself (see LoneCharacterFits: no limit, no superblank).
   assert(!an.options.events && an.limit == UINT64_MAX &&
          reader.pending_superblanks.empty());
-  uint32_t state = an.walk_state;
   const uint64_t bound = an.path_bound_limit;
+  // The last transition taken, into the walk state under way: the state
+  // is taken from it where needed only. The dead state's transition is
+  // kDeadState itself.
+  uint32_t step = j != 0 ? TransitionInto(d, an.walk_state) : 0;
   // What large lists added to the list sizes the attempt's transitions
   // hold, and whether the sum of those can pass the bound.
   uint64_t extra = an.path_total - ListSizes(an, j);
@@ -1165,11 +1169,10 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
-    an.walk_state = state;
+    an.walk_state = step & kWalkStateMask;
   };
   const uint8_t* const first = p;
   size_t c = 0;  // the byte read, at the width of an index
-  uint32_t step = 0;
   for (;;) {
     if (j == 0) {
       // Between attempts: characters that no path reads are written as
@@ -1196,10 +1199,9 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
       if (step >= kGiveUp) [[unlikely]] {
         if (!LargeListWithinLimits(an, extra, 0, step)) goto leave;
       }
-      state = step & kWalkStateMask;
       an.walk_entries[0] = step;
       j = 1;
-      if (state == kDeadState) goto attempt_end;
+      if (step == kDeadState) goto attempt_end;
     }
     {
       // The attempt's next characters, up to the block's end or the most an
@@ -1208,14 +1210,14 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
           std::min(end, p + (size_t(kMaxAttemptCharacters) - j));
       while (p != stop) {
         c = *p++;
-        step = WalkStepIn(d, table, mask, state, c);
+        const uint32_t next = WalkStepIn(d, table, mask, step, c);
         an.surface[j] = char(c);
-        if (step >= kGiveUp) [[unlikely]] {
-          if (!LargeListWithinLimits(an, extra, j, step)) goto leave;
+        if (next >= kGiveUp) [[unlikely]] {
+          if (!LargeListWithinLimits(an, extra, j, next)) goto leave;
         }
-        state = step & kWalkStateMask;
+        step = next;
         an.walk_entries[j++] = step;
-        if (state == kDeadState) goto attempt_end;
+        if (step == kDeadState) goto attempt_end;
       }
       if (j != kMaxAttemptCharacters) goto block_end;
     }
@@ -1262,7 +1264,7 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
     j = 0;
     stored = 0;
     extra = 0;
-    state = kStartState;
+    step = 0;
   }
 leave:
   // The walk cannot stand for the full walk on this attempt (an.path_total

@@ -340,7 +340,9 @@ uint32_t AddStep(LazyDfa& d, uint32_t state, int c) {
               uint32_t(d.states[next].flags) << kWalkFlagsShift | next;
     }
   }
-  if (!AddTransition(d, TransitionKey(state, d.byte_class[c]), entry))
+  if (!AddTransition(
+          d, TransitionKey(TransitionInto(d, state), d.byte_class[c]),
+          entry))
     return kGiveUp;
   return entry;
 }

@@ -146,12 +146,21 @@ inline bool DfaUsable(const Automaton& t) { return t.targets_valid; }
 // (every walk state index held by the caller is then stale).
 uint32_t BuildTransition(LazyDfa& d, uint32_t state, int c);
 
-// The slot key of the transition of `state` on byte class `byte_class`:
-// never 0, the mark of an empty slot, as transitions leave walk states
-// from kStartState on.
-inline uint32_t TransitionKey(uint32_t state, uint32_t byte_class) {
-  assert(state >= kStartState && byte_class < 256);
-  return state << 8 | byte_class;
+// The slot key of the transition on byte class `byte_class` from the walk
+// state that transition `into` leads to: its state and flags, and the
+// class. The flags are the state's own, so the key stands for the state
+// and the class as well; taking it from the transition saves masking the
+// state out in the walk's loop. Never 0, the mark of an empty slot, as
+// transitions leave walk states from kStartState on.
+inline uint32_t TransitionKey(uint32_t into, uint32_t byte_class) {
+  assert((into & kWalkStateMask) >= kStartState && byte_class < 256);
+  return into << 8 | byte_class;  // the list size shifted out
+}
+
+// The part of a transition into walk state `state` that TransitionKey
+// reads.
+inline uint32_t TransitionInto(const LazyDfa& d, uint32_t state) {
+  return uint32_t(d.states[state].flags) << kWalkFlagsShift | state;
 }
 
 inline size_t TransitionSlot(uint32_t key, size_t mask) {
@@ -162,7 +171,8 @@ inline size_t TransitionSlot(uint32_t key, size_t mask) {
 inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
   assert(state >= kStartState && state < d.states.size());
   assert(c >= 0 && c < 256);
-  const uint32_t key = TransitionKey(state, d.byte_class[c]);
+  const uint32_t key =
+      TransitionKey(TransitionInto(d, state), d.byte_class[c]);
   const KeptTransition* slots = d.transitions.data();
   const size_t mask = d.transitions.size() - 1;
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
@@ -173,13 +183,16 @@ inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
 
 // WalkStep for the walks over a block, which keep the table and its mask
 // in locals (in registers): they are read again after a transition was
-// built, which may move the table.
+// built, which may move the table. From the walk state that transition
+// `into` leads to.
 [[gnu::always_inline]] inline uint32_t WalkStepIn(LazyDfa& d,
                                                   const KeptTransition*& table,
                                                   size_t& mask,
-                                                  uint32_t state, size_t c) {
+                                                  uint32_t into, size_t c) {
   assert(table == d.transitions.data() && mask == d.transitions.size() - 1);
-  const uint32_t key = TransitionKey(state, d.byte_class[c]);
+  const uint32_t state = into & kWalkStateMask;
+  assert(TransitionKey(into, 0) == TransitionKey(TransitionInto(d, state), 0));
+  const uint32_t key = TransitionKey(into, d.byte_class[c]);
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
     if (table[h].key == key) [[likely]]
       return table[h].entry;
