@@ -696,7 +696,8 @@ inline WalkOutcome WalkCharacter(Analyser& an, int c) {
   NoteCharacter<kUtf8>(an, j, c);
   const int matching = kUtf8 ? MatchingCode(c) : c;
   const uint32_t entry =
-      matching >= 0 ? WalkStep(an.dfa, an.walk_state, matching) : kDeadState;
+      matching >= 0 ? WalkStepFrom(an.dfa, an.walk_into, matching)
+                    : kDeadState;
   an.path_total += entry >> kListSizeShift;
   if (an.path_total > an.path_bound_limit ||
       (entry >> kListSizeShift) == kLargeList) [[unlikely]] {
@@ -704,7 +705,7 @@ inline WalkOutcome WalkCharacter(Analyser& an, int c) {
   }
   const uint32_t next = entry & kWalkStateMask;
   an.walk_entries[j] = entry;
-  an.walk_state = next;
+  an.walk_into = entry;
   return next == kDeadState || an.surface_length == kMaxAttemptCharacters
              ? kWalkEnded
              : kWalkGoesOn;
@@ -728,7 +729,7 @@ inline void BeginAttempt(Analyser& an, RingIndex index) {
   an.start_index = index;
   an.surface_length = 0;
   an.following_dfa = an.use_dfa;
-  an.walk_state = kStartState;
+  an.walk_into = an.dfa.start_into;
   an.path_total = 0;
   if (!an.following_dfa) StartWalk(an);
 }
@@ -946,7 +947,9 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
   size_t j = size_t(an.surface_length);  // unsigned: no widening per use
-  uint32_t state = an.walk_state;
+  uint32_t state = an.walk_into & kWalkStateMask;
+  // The last transition taken, into the walk state `state`.
+  uint32_t step = an.walk_into;
   uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
   // Lone characters are written here while no attempt after one can reach
@@ -961,14 +964,12 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
-    an.walk_state = state;
+    an.walk_into = step;
     an.path_total = total;
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
   size_t c = 0;  // the byte read, at the width of an index
-  // The last transition taken, into the walk state `state`.
-  uint32_t step = j != 0 ? TransitionInto(d, state) : 0;
   // Stores the next byte's ring entry as the reader would, and reads it.
   const auto read = [&]() __attribute__((always_inline)) {
     c = *p;
@@ -1154,7 +1155,7 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
   // The last transition taken, into the walk state under way: the state
   // is taken from it where needed only. The dead state's transition is
   // kDeadState itself.
-  uint32_t step = j != 0 ? TransitionInto(d, an.walk_state) : 0;
+  uint32_t step = j != 0 ? an.walk_into : 0;
   // What large lists added to the list sizes the attempt's transitions
   // hold, and whether the sum of those can pass the bound.
   uint64_t extra = an.path_total - ListSizes(an, j);
@@ -1169,7 +1170,7 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
-    an.walk_state = step & kWalkStateMask;
+    an.walk_into = step;
   };
   const uint8_t* const first = p;
   size_t c = 0;  // the byte read, at the width of an index

@@ -191,6 +191,7 @@ void Flush(LazyDfa& d) {
   d.transitions.assign(kInitialSlots, KeptTransition{0, 0});
   d.transition_count = 0;
   std::fill(std::begin(d.start_row), std::end(d.start_row), 0);
+  d.start_into = TransitionInto(d, kStartState);
   d.slots.assign(kInitialSlots, 0);
   const uint32_t h = HashPairs(d.elements.data(), 1);
   d.slots[h & (kInitialSlots - 1)] = kStartState;

@@ -125,6 +125,8 @@ struct LazyDfa {
   // The start state's transitions by byte, 0 until taken: every attempt
   // starts there, so this row stays in the first-level cache.
   uint32_t start_row[256] = {};
+  // TransitionInto(kStartState), where every attempt starts.
+  uint32_t start_into = kStartState;
   uint64_t flushes = 0;  // times the cache was emptied
   bool broken = false;   // memory ran out while it grew: reset before use
   // Scratch for building a set, bounded by kMaxWalkStateElements.
@@ -167,18 +169,26 @@ inline size_t TransitionSlot(uint32_t key, size_t mask) {
   return size_t((key * 0x9E3779B1u) >> 7) & mask;
 }
 
-// The transition of walk state `state` on matching byte `c`.
-inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
+// The transition on matching byte `c` from the walk state that transition
+// `into` leads to.
+inline uint32_t WalkStepFrom(LazyDfa& d, uint32_t into, int c) {
+  const uint32_t state = into & kWalkStateMask;
   assert(state >= kStartState && state < d.states.size());
   assert(c >= 0 && c < 256);
-  const uint32_t key =
-      TransitionKey(TransitionInto(d, state), d.byte_class[c]);
+  assert(TransitionKey(into, 0) == TransitionKey(TransitionInto(d, state), 0));
+  const uint32_t key = TransitionKey(into, d.byte_class[c]);
   const KeptTransition* slots = d.transitions.data();
   const size_t mask = d.transitions.size() - 1;
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
     if (slots[h].key == key) return slots[h].entry;
     if (slots[h].key == 0) return BuildTransition(d, state, c);
   }
+}
+
+// The transition of walk state `state` on matching byte `c`.
+inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
+  assert(state < d.states.size());
+  return WalkStepFrom(d, TransitionInto(d, state), c);
 }
 
 // WalkStep for the walks over a block, which keep the table and its mask
