@@ -1207,9 +1207,9 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
     {
       // The attempt's next characters, up to the block's end or the most an
       // attempt may have.
-      const uint8_t* const stop =
-          std::min(end, p + (size_t(kMaxAttemptCharacters) - j));
-      while (p != stop) {
+      const size_t limit = std::min(size_t(end - p) + j,
+                                    size_t(kMaxAttemptCharacters));
+      while (j != limit) {
         c = *p++;
         const uint32_t next = WalkStepIn(d, table, mask, step, c);
         an.surface[j] = char(c);
