@@ -1213,12 +1213,19 @@ inline uint64_t ListSizes(const Analyser& an, size_t n) {
         c = *p++;
         const uint32_t next = WalkStepIn(d, table, mask, step, c);
         an.surface[j] = char(c);
-        if (next >= kGiveUp) [[unlikely]] {
+        // One compare for the rare values: the dead state (its transition
+        // is kDeadState alone), a large list and no state.
+        static_assert(kDeadState == 1 && kStartState == 2);
+        if (next - kStartState >= kGiveUp - kStartState) [[unlikely]] {
+          if (next == kDeadState) {
+            an.walk_entries[j++] = next;
+            step = next;
+            goto attempt_end;
+          }
           if (!LargeListWithinLimits(an, extra, j, next)) goto leave;
         }
         step = next;
         an.walk_entries[j++] = step;
-        if (step == kDeadState) goto attempt_end;
       }
       if (j != kMaxAttemptCharacters) goto block_end;
     }
