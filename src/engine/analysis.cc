@@ -930,6 +930,27 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   }
 }
 
+// The sum of the list sizes of the attempt's first `n` transitions as
+// they hold them (kLargeList for a large list).
+inline uint64_t ListSizes(const Analyser& an, size_t n) {
+  uint64_t sum = 0;
+  for (size_t k = 0; k < n; ++k) sum += an.walk_entries[k] >> kListSizeShift;
+  return sum;
+}
+
+// The walk over the block's WithinLimits for transition `step` of the
+// attempt's (n+1)-th character, which is a large list or no state: the
+// walk keeps in `extra` only what large lists add to the sizes their
+// transitions hold, and an.path_total is made exact here.
+[[gnu::noinline]] bool LargeListWithinLimits(Analyser& an, uint64_t& extra,
+                                             size_t n, uint32_t step) {
+  const uint64_t held = ListSizes(an, n) + (step >> kListSizeShift);
+  an.path_total = extra + held;
+  const bool within = WithinLimits(an, step);
+  extra = an.path_total - held;
+  return within;
+}
+
 // WalkBlock for runs whose writes read the ring entries of the characters
 // they write (events, a limit to the stepping call, a superblank waiting):
 // each character is stored in the ring as it is read, as the reader would
@@ -947,11 +968,15 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
   size_t j = size_t(an.surface_length);  // unsigned: no widening per use
-  uint32_t state = an.walk_into & kWalkStateMask;
-  // The last transition taken, into the walk state `state`.
+  // The last transition taken, into the walk state under way (the dead
+  // state's transition is kDeadState itself).
   uint32_t step = an.walk_into;
-  uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
+  // The sum of list sizes, as in WalkBlock: only what large lists add to
+  // the sizes the transitions hold is kept.
+  uint64_t extra = an.path_total - ListSizes(an, j);
+  const bool small_bound =
+      bound < uint64_t(kMaxAttemptCharacters) * kLargeList;
   // Lone characters are written here while no attempt after one can reach
   // the stepping call's limit (see LoneCharacterFits).
   uint64_t lone_before = LoneCharacterFits(an, 0) ? an.limit : 0;
@@ -965,7 +990,6 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
     an.walk_into = step;
-    an.path_total = total;
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
@@ -1006,37 +1030,47 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
       }
       an.start_index = RingAdd(write, -1);
       an.surface[0] = char(c);
-      if (!AddWithinLimits(an, total, step)) [[unlikely]]
-        goto leave;
-      state = step & kWalkStateMask;
+      if (step >= kGiveUp) [[unlikely]] {
+        if (!LargeListWithinLimits(an, extra, 0, step)) goto leave;
+      }
       an.walk_entries[0] = step;
       j = 1;
-      if (state == kDeadState) goto attempt_end;
+      if (step == kDeadState) goto attempt_end;
     }
     {
       // The attempt's next characters, up to the block's end or the most an
       // attempt may have.
-      const uint8_t* const stop =
-          std::min(end, p + (size_t(kMaxAttemptCharacters) - j));
-      while (p != stop) {
+      const size_t limit = std::min(size_t(end - p) + j,
+                                    size_t(kMaxAttemptCharacters));
+      while (j != limit) {
         read();
-        step = WalkStepIn(d, table, mask, step, c);
+        const uint32_t next = WalkStepIn(d, table, mask, step, c);
         an.surface[j] = char(c);
-        if (!AddWithinLimits(an, total, step)) [[unlikely]]
-          goto leave;
-        state = step & kWalkStateMask;
+        // As in WalkBlock: one compare for the dead state, a large list
+        // and no state.
+        if (next - kStartState >= kGiveUp - kStartState) [[unlikely]] {
+          if (next == kDeadState) {
+            an.walk_entries[j++] = next;
+            step = next;
+            goto attempt_end;
+          }
+          if (!LargeListWithinLimits(an, extra, j, next)) goto leave;
+        }
+        step = next;
         an.walk_entries[j++] = step;
-        if (state == kDeadState) goto attempt_end;
       }
       if (j != kMaxAttemptCharacters) goto block_end;
     }
   attempt_end:
     sync();
     an.at_attempt_start = false;
-    if (total > bound) [[unlikely]]
+    if ((extra != 0 || small_bound) &&
+        extra + ListSizes(an, j) > bound) [[unlikely]] {
+      an.path_total = extra + ListSizes(an, j);
       return kWalkLeft;
+    }
     EmitWalked<false>(an);
-    if (state != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
+    if (step != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
     {
       // Go on here when the characters to read again are the last ones
       // read here: the character that ended the attempt starts the next
@@ -1054,43 +1088,23 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     }
     reader.read_fresh = true;
     j = 0;
-    total = 0;
-    state = kStartState;
+    extra = 0;
     // Writing the attempt can only have written superblanks that waited.
     if (lone_before == 0 && LoneCharacterFits(an, 0)) lone_before = an.limit;
   }
 leave:
-  // The walk cannot stand for the full walk on this attempt.
+  // The walk cannot stand for the full walk on this attempt (an.path_total
+  // as LargeListWithinLimits left it).
   ++j;
   sync();
   an.at_attempt_start = false;
   return kWalkLeft;
 block_end:
   if (p != first) sync();
+  if (j != 0) an.path_total = extra + ListSizes(an, j);
   // Lone characters ended the attempts they started: none is under way.
   an.at_attempt_start = j == 0;
   return kWalkGoesOn;
-}
-
-// The sum of the list sizes of the attempt's first `n` transitions as
-// they hold them (kLargeList for a large list).
-inline uint64_t ListSizes(const Analyser& an, size_t n) {
-  uint64_t sum = 0;
-  for (size_t k = 0; k < n; ++k) sum += an.walk_entries[k] >> kListSizeShift;
-  return sum;
-}
-
-// The walk over the block's WithinLimits for transition `step` of the
-// attempt's (n+1)-th character, which is a large list or no state: the
-// walk keeps in `extra` only what large lists add to the sizes their
-// transitions hold, and an.path_total is made exact here.
-[[gnu::noinline]] bool LargeListWithinLimits(Analyser& an, uint64_t& extra,
-                                             size_t n, uint32_t step) {
-  const uint64_t held = ListSizes(an, n) + (step >> kListSizeShift);
-  an.path_total = extra + held;
-  const bool within = WithinLimits(an, step);
-  extra = an.path_total - held;
-  return within;
 }
 
 // Latin-1: walks the plain bytes in the scanner's block from its next one,
