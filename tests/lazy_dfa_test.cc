@@ -275,6 +275,53 @@ TEST(LazyDfa, TheLiveStateLimitStaysWhereItWas) {
   }
 }
 
+// The walks over a block keep the sum of list sizes only as what large
+// lists add to the sizes their transitions hold. After "b" every 'a'
+// doubles the paths, which accept again only at the next "b": an attempt
+// "b" + a^n written as "b" alone, whose lists the full walk still counts
+// as it walks the a's. With the bound at the default, between the most
+// that small lists can add up to and the large lists' sums, and below it,
+// with and without events (the walk that stores every entry) and with the
+// stepping call stopping at boundaries: the same bytes, failures and
+// boundaries as the full walk.
+TEST(LazyDfa, LargeListsAddUpAsTheFullWalkCounts) {
+  Automaton t;
+  LoadOrFail(t, test_support::Bytes("alfabet ab\nestat 0\n  b b 1\n"
+                                    "estat 1\n  fi\n  a a 2\n  a b 2\n"
+                                    "estat 2\n  a a 2\n  a b 2\n  b b 1\n"));
+  int failed = 0, passed = 0;
+  for (const size_t max_states :
+       {size_t(1) << 20, size_t(100000), size_t(70000), size_t(3000)}) {
+    for (int n = 6; n <= 21; n += 3) {
+      std::string text = "b " + std::string(size_t(n), 'a') + " b";
+      for (int k = 0; k < 12; ++k)
+        text += std::string(size_t(1 + (k * 7 + n) % 13), 'a') + "b b";
+      text += std::string(size_t(n), 'a') + " ab b";
+      for (const bool events : {false, true}) {
+        for (const uint64_t stride : {uint64_t(0), uint64_t(9)}) {
+          Options options;
+          options.events = events;
+          const std::string what = "max_states " + std::to_string(max_states) +
+                                   ", n = " + std::to_string(n) +
+                                   (events ? ", events" : "") + ", stride " +
+                                   std::to_string(stride);
+          const Written full = Analyse(t, text, options, false, kDfaCacheBytes,
+                                       size_t(1) << 16, stride, max_states);
+          ExpectSame(full,
+                     Analyse(t, text, options, true, kDfaCacheBytes,
+                             size_t(1) << 16, stride, max_states),
+                     what);
+          if (HasFatalFailure()) return;
+          (full.error.failed() ? failed : passed) += 1;
+        }
+      }
+    }
+  }
+  // Both ends of every bound are met.
+  EXPECT_GT(failed, 10);
+  EXPECT_GT(passed, 10);
+}
+
 // With a low live-state limit, attempts of a few paths a character pass
 // the walk's bound on the sum of list sizes long before any list reaches
 // the limit (and some then reach it): the deterministic walk hands them to

@@ -696,7 +696,8 @@ inline WalkOutcome WalkCharacter(Analyser& an, int c) {
   NoteCharacter<kUtf8>(an, j, c);
   const int matching = kUtf8 ? MatchingCode(c) : c;
   const uint32_t entry =
-      matching >= 0 ? WalkStep(an.dfa, an.walk_state, matching) : kDeadState;
+      matching >= 0 ? WalkStepFrom(an.dfa, an.walk_into, matching)
+                    : kDeadState;
   an.path_total += entry >> kListSizeShift;
   if (an.path_total > an.path_bound_limit ||
       (entry >> kListSizeShift) == kLargeList) [[unlikely]] {
@@ -704,7 +705,7 @@ inline WalkOutcome WalkCharacter(Analyser& an, int c) {
   }
   const uint32_t next = entry & kWalkStateMask;
   an.walk_entries[j] = entry;
-  an.walk_state = next;
+  an.walk_into = entry;
   return next == kDeadState || an.surface_length == kMaxAttemptCharacters
              ? kWalkEnded
              : kWalkGoesOn;
@@ -728,7 +729,7 @@ inline void BeginAttempt(Analyser& an, RingIndex index) {
   an.start_index = index;
   an.surface_length = 0;
   an.following_dfa = an.use_dfa;
-  an.walk_state = kStartState;
+  an.walk_into = an.dfa.start_into;
   an.path_total = 0;
   if (!an.following_dfa) StartWalk(an);
 }
@@ -929,6 +930,27 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   }
 }
 
+// The sum of the list sizes of the attempt's first `n` transitions as
+// they hold them (kLargeList for a large list).
+inline uint64_t ListSizes(const Analyser& an, size_t n) {
+  uint64_t sum = 0;
+  for (size_t k = 0; k < n; ++k) sum += an.walk_entries[k] >> kListSizeShift;
+  return sum;
+}
+
+// The walk over the block's WithinLimits for transition `step` of the
+// attempt's (n+1)-th character, which is a large list or no state: the
+// walk keeps in `extra` only what large lists add to the sizes their
+// transitions hold, and an.path_total is made exact here.
+[[gnu::noinline]] bool LargeListWithinLimits(Analyser& an, uint64_t& extra,
+                                             size_t n, uint32_t step) {
+  const uint64_t held = ListSizes(an, n) + (step >> kListSizeShift);
+  an.path_total = extra + held;
+  const bool within = WithinLimits(an, step);
+  extra = an.path_total - held;
+  return within;
+}
+
 // WalkBlock for runs whose writes read the ring entries of the characters
 // they write (events, a limit to the stepping call, a superblank waiting):
 // each character is stored in the ring as it is read, as the reader would
@@ -946,13 +968,19 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   uint64_t number = ScannerOffset(scanner) + 1;  // of *p
   RingIndex write = reader.write_index;
   size_t j = size_t(an.surface_length);  // unsigned: no widening per use
-  uint32_t state = an.walk_state;
-  uint64_t total = an.path_total;
+  // The last transition taken, into the walk state under way (the dead
+  // state's transition is kDeadState itself).
+  uint32_t step = an.walk_into;
   const uint64_t bound = an.path_bound_limit;
+  // The sum of list sizes, as in WalkBlock: only what large lists add to
+  // the sizes the transitions hold is kept.
+  uint64_t extra = an.path_total - ListSizes(an, j);
+  const bool small_bound =
+      bound < uint64_t(kMaxAttemptCharacters) * kLargeList;
   // Lone characters are written here while no attempt after one can reach
   // the stepping call's limit (see LoneCharacterFits).
   uint64_t lone_before = LoneCharacterFits(an, 0) ? an.limit : 0;
-  const uint64_t* table = d.transitions.data();
+  const KeptTransition* table = d.transitions.data();
   size_t mask = d.transitions.size() - 1;
   // What the reader and the attempt hold, as the rest of the loop sees them.
   const auto sync = [&] {
@@ -961,83 +989,119 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
-    an.walk_state = state;
-    an.path_total = total;
+    an.walk_into = step;
   };
   const uint8_t* const first = p;
   bool again = false;  // the last character read starts the next attempt
   size_t c = 0;  // the byte read, at the width of an index
+  // Stores the next byte's ring entry as the reader would, and reads it.
+  const auto read = [&]() __attribute__((always_inline)) {
+    c = *p;
+    RingEntry& entry = reader.ring[write];
+    entry.kind = kCharacter;
+    entry.byte = uint8_t(c);
+    entry.input_number = number;
+    ++p;
+    ++number;
+    write = RingAdd(write, 1);
+  };
   for (;;) {
-    if (!again) {
-      if (p == end) break;
-      c = *p;
-      RingEntry& entry = reader.ring[write];
-      entry.kind = kCharacter;
-      entry.byte = uint8_t(c);
-      entry.input_number = number;
-      ++p;
-      ++number;
-      write = RingAdd(write, 1);
-    }
-    again = false;
-    uint32_t step;
     if (j == 0) {
-      step = d.start_row[c];
-      if (step == 0) [[unlikely]] {
-        step = StartStep(d, int(c));
-        table = d.transitions.data();
-        mask = d.transitions.size() - 1;
-      }
-      // The offset after it is its input number.
-      if (step == kDeadState && number - 1 < lone_before) {
+      // Between attempts: lone characters, then the next attempt's first.
+      for (;;) {
+        if (!again) {
+          if (p == end) goto block_end;
+          read();
+        }
+        again = false;
+        step = d.start_row[c];
+        if (step == 0) [[unlikely]] {
+          step = StartStep(d, int(c));
+          table = d.transitions.data();
+          mask = d.transitions.size() - 1;
+        }
+        // The offset after it is its input number.
+        if (step != kDeadState || number - 1 >= lone_before) break;
         // Its input offset is its input number less one.
         if (an.options.events) [[unlikely]]
           WriteLoneCharacterAndEvent(an, uint8_t(c), number - 2);
         else
           WriteLoneCharacter(an, uint8_t(c));
-        continue;
       }
       an.start_index = RingAdd(write, -1);
-    } else {
-      step = WalkStepIn(d, table, mask, state, c);
+      an.surface[0] = char(c);
+      if (step >= kGiveUp) [[unlikely]] {
+        if (!LargeListWithinLimits(an, extra, 0, step)) goto leave;
+      }
+      an.walk_entries[0] = step;
+      j = 1;
+      if (step == kDeadState) goto attempt_end;
     }
-    an.surface[j] = char(c);
-    if (!AddWithinLimits(an, total, step)) [[unlikely]] {
-      ++j;
-      sync();
-      an.at_attempt_start = false;
-      return kWalkLeft;
+    {
+      // The attempt's next characters, up to the block's end or the most an
+      // attempt may have.
+      const size_t limit = std::min(size_t(end - p) + j,
+                                    size_t(kMaxAttemptCharacters));
+      while (j != limit) {
+        read();
+        const uint32_t next = WalkStepIn(d, table, mask, step, c);
+        an.surface[j] = char(c);
+        // As in WalkBlock: one compare for the dead state, a large list
+        // and no state.
+        if (next - kStartState >= kGiveUp - kStartState) [[unlikely]] {
+          if (next == kDeadState) {
+            an.walk_entries[j++] = next;
+            step = next;
+            goto attempt_end;
+          }
+          if (!LargeListWithinLimits(an, extra, j, next)) goto leave;
+        }
+        step = next;
+        an.walk_entries[j++] = step;
+      }
+      if (j != kMaxAttemptCharacters) goto block_end;
     }
-    state = step & kWalkStateMask;
-    an.walk_entries[j++] = step;
-    if (state != kDeadState && j != kMaxAttemptCharacters) continue;
+  attempt_end:
     sync();
     an.at_attempt_start = false;
-    if (total > bound) [[unlikely]]
+    if ((extra != 0 || small_bound) &&
+        extra + ListSizes(an, j) > bound) [[unlikely]] {
+      an.path_total = extra + ListSizes(an, j);
       return kWalkLeft;
+    }
     EmitWalked<false>(an);
-    if (state != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
-    // Go on here when the characters to read again are the last ones read
-    // here: the character that ended the attempt starts the next one, and
-    // two or more (a word followed by a blank and the start of a longer
-    // entry, mostly) are walked again from the block, their ring entries
-    // stored again as they were.
-    const size_t back = RingAdd(write, -int(reader.reread_index));
-    if (back != 1) {
-      if (back > size_t(p - first)) return kWalkWritten;
-      p -= back;
-      number -= back;
-      write = reader.reread_index;
+    if (step != kDeadState || an.stop || !an.use_dfa) return kWalkWritten;
+    {
+      // Go on here when the characters to read again are the last ones
+      // read here: the character that ended the attempt starts the next
+      // one, and two or more (a word followed by a blank and the start of a
+      // longer entry, mostly) are walked again from the block, their ring
+      // entries stored again as they were.
+      const size_t back = RingAdd(write, -int(reader.reread_index));
+      if (back != 1) {
+        if (back > size_t(p - first)) return kWalkWritten;
+        p -= back;
+        number -= back;
+        write = reader.reread_index;
+      }
+      again = back == 1;
     }
     reader.read_fresh = true;
     j = 0;
-    total = 0;
-    state = kStartState;
+    extra = 0;
     // Writing the attempt can only have written superblanks that waited.
     if (lone_before == 0 && LoneCharacterFits(an, 0)) lone_before = an.limit;
-    again = back == 1;
   }
+leave:
+  // The walk cannot stand for the full walk on this attempt (an.path_total
+  // as LargeListWithinLimits left it).
+  ++j;
+  sync();
+  an.at_attempt_start = false;
+  return kWalkLeft;
+block_end:
   if (p != first) sync();
+  if (j != 0) an.path_total = extra + ListSizes(an, j);
   // Lone characters ended the attempts they started: none is under way.
   an.at_attempt_start = j == 0;
   return kWalkGoesOn;
@@ -1073,7 +1137,11 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
 // compared with its bound once the attempt ends rather than at every
 // character (only a large list is looked at as it comes): an attempt whose
 // sum passed it is handed to the full walk then, which steps it again from
-// its start and stops where it would have stopped.
+// its start and stops where it would have stopped. And the sum itself is
+// not kept: the transitions stored in an.walk_entries hold the list sizes,
+// and past the large lists' extra size (`extra`), an attempt's sum is at
+// most kMaxAttemptCharacters * kLargeList, below the bound unless the
+// limits were set low: only then, or after a large list, is it added up.
 [[gnu::noinline]] WalkOutcome WalkBlock(Analyser& an) {
   Reader& reader = an.reader;
   LazyDfa& d = an.dfa;
@@ -1097,10 +1165,17 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
   // written as itself (see LoneCharacterFits: no limit, no superblank).
   assert(!an.options.events && an.limit == UINT64_MAX &&
          reader.pending_superblanks.empty());
-  uint32_t state = an.walk_state;
-  uint64_t total = an.path_total;
   const uint64_t bound = an.path_bound_limit;
-  const uint64_t* table = d.transitions.data();
+  // The last transition taken, into the walk state under way: the state
+  // is taken from it where needed only. The dead state's transition is
+  // kDeadState itself.
+  uint32_t step = j != 0 ? an.walk_into : 0;
+  // What large lists added to the list sizes the attempt's transitions
+  // hold, and whether the sum of those can pass the bound.
+  uint64_t extra = an.path_total - ListSizes(an, j);
+  const bool small_bound =
+      bound < uint64_t(kMaxAttemptCharacters) * kLargeList;
+  const KeptTransition* table = d.transitions.data();
   size_t mask = d.transitions.size() - 1;
   // What the reader and the attempt hold, as the rest of the loop sees them.
   const auto sync = [&]() __attribute__((always_inline)) {
@@ -1109,93 +1184,131 @@ inline void CloseWalkedAttempt(Analyser& an, size_t unstored,
     ClearWriteEntry(reader);
     scanner.next = size_t(p - block);
     an.surface_length = int(j);
-    an.walk_state = state;
-    an.path_total = total;
+    an.walk_into = step;
   };
   const uint8_t* const first = p;
-  while (p != end) {
-    const size_t c = *p++;  // the byte read, at the width of an index
-    uint32_t step;
+  size_t c = 0;  // the byte read, at the width of an index
+  for (;;) {
     if (j == 0) {
-      step = d.start_row[c];
-      // One compare for the two rare values: not taken yet, and the dead
-      // state (a lone character).
-      static_assert(kDeadState == 1);
-      if (step <= kDeadState) {
+      // Between attempts: characters that no path reads are written as
+      // themselves until one starts an attempt.
+      for (;;) {
+        if (p == end) goto block_end;
+        c = *p++;
+        step = d.start_row[c];
+        // One compare for the two rare values: not taken yet, and the dead
+        // state (a lone character).
+        static_assert(kDeadState == 1);
+        if (step > kDeadState) [[likely]]
+          break;
         if (step == 0) [[unlikely]] {
           step = StartStep(d, int(c));
           table = d.transitions.data();
           mask = d.transitions.size() - 1;
+          if (step != kDeadState) break;
         }
-        if (step == kDeadState) {
-          WriteLoneCharacter(an, uint8_t(c));
-          continue;
-        }
+        WriteLoneCharacter(an, uint8_t(c));
       }
       an.start_index = write;
-    } else {
-      step = WalkStepIn(d, table, mask, state, c);
+      an.surface[0] = char(c);
+      if (step >= kGiveUp) [[unlikely]] {
+        if (!LargeListWithinLimits(an, extra, 0, step)) goto leave;
+      }
+      an.walk_entries[0] = step;
+      j = 1;
+      if (step == kDeadState) goto attempt_end;
     }
-    an.surface[j] = char(c);
-    if (!AddWithinLimits(an, total, step)) [[unlikely]] {
-      ++j;
-      write = RingAdd(an.start_index, int(j));
-      CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
-      sync();
-      StoreWalkedEntries(an, 0);
-      an.at_attempt_start = false;
-      return kWalkLeft;
+    {
+      // The attempt's next characters, up to the block's end or the most an
+      // attempt may have.
+      const size_t limit = std::min(size_t(end - p) + j,
+                                    size_t(kMaxAttemptCharacters));
+      while (j != limit) {
+        c = *p++;
+        const uint32_t next = WalkStepIn(d, table, mask, step, c);
+        an.surface[j] = char(c);
+        // One compare for the rare values: the dead state (its transition
+        // is kDeadState alone), a large list and no state.
+        static_assert(kDeadState == 1 && kStartState == 2);
+        if (next - kStartState >= kGiveUp - kStartState) [[unlikely]] {
+          if (next == kDeadState) {
+            an.walk_entries[j++] = next;
+            step = next;
+            goto attempt_end;
+          }
+          if (!LargeListWithinLimits(an, extra, j, next)) goto leave;
+        }
+        step = next;
+        an.walk_entries[j++] = step;
+      }
+      if (j != kMaxAttemptCharacters) goto block_end;
     }
-    state = step & kWalkStateMask;
-    an.walk_entries[j++] = step;
-    if (state != kDeadState && j != kMaxAttemptCharacters) continue;
+  attempt_end:
     write = RingAdd(an.start_index, int(j));
     CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
-    if (total > bound) [[unlikely]] {
+    if ((extra != 0 || small_bound) &&
+        extra + ListSizes(an, j) > bound) [[unlikely]] {
       sync();
+      an.path_total = extra + ListSizes(an, j);
       an.at_attempt_start = false;
       StoreWalkedEntries(an, 0);
       return kWalkLeft;
     }
-    // What writing the attempt reads; the rest of the reader and the walk
-    // are brought up to date only when this walk stops (the offset, also
-    // when the sink stops the analysis).
-    an.surface_length = int(j);
-    scanner.next = size_t(p - block);
-    EmitWalked<false>(an);
-    // `back` is 0 when the attempt was its first character alone, written
-    // as itself. An attempt as long as an attempt may be may have ended
-    // alive: the loop outside goes on with it.
-    const size_t back = RingAdd(write, -int(reader.reread_index));
-    // No limit: the stepping call never stops at a boundary here.
-    assert(!an.stop);
-    if (j == kMaxAttemptCharacters || !an.use_dfa ||
-        back > size_t(p - first)) [[unlikely]] {
-      reader.write_index = write;
-      ClearWriteEntry(reader);
-      if (an.unstored_entries != 0)
-        StoreRereads(an, write, back, p, block_offset + uint64_t(p - block));
-      return kWalkWritten;
+    {
+      // What writing the attempt reads; the rest of the reader and the walk
+      // are brought up to date only when this walk stops (the offset, also
+      // when the sink stops the analysis).
+      an.surface_length = int(j);
+      scanner.next = size_t(p - block);
+      EmitWalked<false>(an);
+      // `back` is 0 when the attempt was its first character alone, written
+      // as itself. An attempt as long as an attempt may be may have ended
+      // alive: the loop outside goes on with it.
+      const size_t back = RingAdd(write, -int(reader.reread_index));
+      // No limit: the stepping call never stops at a boundary here.
+      assert(!an.stop);
+      if (j == kMaxAttemptCharacters || !an.use_dfa ||
+          back > size_t(p - first)) [[unlikely]] {
+        reader.write_index = write;
+        ClearWriteEntry(reader);
+        if (an.unstored_entries != 0)
+          StoreRereads(an, write, back, p, block_offset + uint64_t(p - block));
+        return kWalkWritten;
+      }
+      // Go on here when the characters to read again are the last ones
+      // read here: the character that ended the attempt (a blank or
+      // punctuation, mostly) or more (a word followed by a blank and the
+      // start of a longer entry) are walked again from the block.
+      an.unstored_entries = 0;
+      p -= back;
     }
-    // Go on here when the characters to read again are the last ones read
-    // here: the character that ended the attempt (a blank or punctuation,
-    // mostly) or more (a word followed by a blank and the start of a longer
-    // entry) are walked again from the block.
-    an.unstored_entries = 0;
-    p -= back;
     write = reader.reread_index;
     j = 0;
     stored = 0;
-    total = 0;
-    state = kStartState;
+    extra = 0;
+    step = 0;
   }
+leave:
+  // The walk cannot stand for the full walk on this attempt (an.path_total
+  // as LargeListWithinLimits left it).
+  ++j;
+  write = RingAdd(an.start_index, int(j));
+  CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
+  sync();
+  StoreWalkedEntries(an, 0);
+  an.at_attempt_start = false;
+  return kWalkLeft;
+block_end:
   // Something was read: p is at the end, where it did not start.
   if (j != 0) {  // an attempt under way: the reader goes on with it
     write = RingAdd(an.start_index, int(j));
     CloseWalkedAttempt(an, j - stored, block_offset + uint64_t(p - block));
   }
   sync();
-  if (j != 0) StoreWalkedEntries(an, 0);
+  if (j != 0) {
+    an.path_total = extra + ListSizes(an, j);
+    StoreWalkedEntries(an, 0);
+  }
   // Lone characters ended the attempts they started: none is under way.
   an.at_attempt_start = j == 0;
   return kWalkGoesOn;

@@ -75,7 +75,9 @@ struct Analyser {
   StretchMemory memory;
   bool use_dfa = true;
   bool following_dfa = false;  // the attempt so far is on the walk
-  uint32_t walk_state = kStartState;  // its walk state
+  // The transition into its walk state, as TransitionKey reads it (the
+  // state and its flags; the start state's at the attempt's start).
+  uint32_t walk_into = 0;
   // The transition taken at each character (lazy_dfa.h): its walk state
   // and what that state accepts (kWalk* flags). Kept whole, as the walk
   // read it.

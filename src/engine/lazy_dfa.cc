@@ -188,9 +188,10 @@ void Flush(LazyDfa& d) {
   d.elements.push_back(Counted(Pair(0, false), 1));
   d.states.push_back(
       WalkState{0, 1, 1, AcceptanceFlags(t, d.elements.data(), 1)});
-  d.transitions.assign(kInitialSlots, 0);
+  d.transitions.assign(kInitialSlots, KeptTransition{0, 0});
   d.transition_count = 0;
   std::fill(std::begin(d.start_row), std::end(d.start_row), 0);
+  d.start_into = TransitionInto(d, kStartState);
   d.slots.assign(kInitialSlots, 0);
   const uint32_t h = HashPairs(d.elements.data(), 1);
   d.slots[h & (kInitialSlots - 1)] = kStartState;
@@ -255,26 +256,27 @@ uint32_t StateOfPairs(LazyDfa& d, const RecordList<uint64_t>& counted,
 // Keeps a transition; false when it did not fit (the cache was emptied).
 bool AddTransition(LazyDfa& d, uint32_t key, uint32_t entry) {
   if ((d.transition_count + 1) * 2 > d.transitions.size()) {
-    if (DfaCacheBytes(d) + d.transitions.size() * sizeof(uint64_t) >
+    if (DfaCacheBytes(d) + d.transitions.size() * sizeof(KeptTransition) >
         d.budget_bytes) {
       Flush(d);
       ++d.flushes;
       return false;
     }
-    std::vector<uint64_t> old(d.transitions.size() * 2, 0);
+    std::vector<KeptTransition> old(d.transitions.size() * 2,
+                                    KeptTransition{0, 0});
     old.swap(d.transitions);
     const size_t mask = d.transitions.size() - 1;
-    for (const uint64_t slot : old) {
-      if (slot == 0) continue;
-      size_t h = TransitionSlot(uint32_t(slot >> 32), mask);
-      while (d.transitions[h] != 0) h = (h + 1) & mask;
+    for (const KeptTransition& slot : old) {
+      if (slot.key == 0) continue;
+      size_t h = TransitionSlot(slot.key, mask);
+      while (d.transitions[h].key != 0) h = (h + 1) & mask;
       d.transitions[h] = slot;
     }
   }
   const size_t mask = d.transitions.size() - 1;
   size_t h = TransitionSlot(key, mask);
-  while (d.transitions[h] != 0) h = (h + 1) & mask;
-  d.transitions[h] = uint64_t(key) << 32 | entry;
+  while (d.transitions[h].key != 0) h = (h + 1) & mask;
+  d.transitions[h] = KeptTransition{key, entry};
   ++d.transition_count;
   return true;
 }
@@ -339,7 +341,9 @@ uint32_t AddStep(LazyDfa& d, uint32_t state, int c) {
               uint32_t(d.states[next].flags) << kWalkFlagsShift | next;
     }
   }
-  if (!AddTransition(d, TransitionKey(state, d.byte_class[c]), entry))
+  if (!AddTransition(
+          d, TransitionKey(TransitionInto(d, state), d.byte_class[c]),
+          entry))
     return kGiveUp;
   return entry;
 }
@@ -357,7 +361,7 @@ void ResetDfa(LazyDfa& d, const Automaton* t) {
 size_t DfaCacheBytes(const LazyDfa& d) {
   return d.states.size() * sizeof(WalkState) +
          d.elements.size() * sizeof(uint64_t) +
-         d.transitions.size() * sizeof(uint64_t) +
+         d.transitions.size() * sizeof(KeptTransition) +
          d.slots.size() * sizeof(uint32_t);
 }
 

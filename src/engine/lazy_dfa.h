@@ -93,6 +93,15 @@ struct WalkState {
   uint8_t flags;           // kWalkAnalysis | kWalkUnknown | kWalkPiecesOnly
 };
 
+// A kept transition in the table of LazyDfa::transitions: `key` is
+// TransitionKey(state, class), 0 when the slot is empty. The key comes
+// first so that a probe compares it in place and loads the transition
+// only on a match.
+struct KeptTransition {
+  uint32_t key;
+  uint32_t entry;
+};
+
 // Counts past this are not kept (the attempt is handed to the full walk,
 // whose limits are far below).
 constexpr uint32_t kMaxPairCount = uint32_t(1) << 30;
@@ -105,12 +114,10 @@ struct LazyDfa {
   // Pairs (automaton state << 1 | output not empty), state after state,
   // each with how many times the list holds it: pair << 32 | count.
   std::vector<uint64_t> elements;
-  // The transitions taken so far, by open addressing: each slot holds
-  // state << 8 | class (TransitionKey) in its high half and the transition in its
-  // low half, 0 when empty; at most half full. Most walk states are left
-  // by one or two of the classes only, so rows of every class would waste
-  // the budget.
-  std::vector<uint64_t> transitions;
+  // The transitions taken so far, by open addressing, at most half full.
+  // Most walk states are left by one or two of the classes only, so rows
+  // of every class would waste the budget.
+  std::vector<KeptTransition> transitions;
   size_t transition_count = 0;
   // Open addressing over the sets: a walk state's index, 0 when empty. At
   // most half full.
@@ -118,6 +125,8 @@ struct LazyDfa {
   // The start state's transitions by byte, 0 until taken: every attempt
   // starts there, so this row stays in the first-level cache.
   uint32_t start_row[256] = {};
+  // TransitionInto(kStartState), where every attempt starts.
+  uint32_t start_into = kStartState;
   uint64_t flushes = 0;  // times the cache was emptied
   bool broken = false;   // memory ran out while it grew: reset before use
   // Scratch for building a set, bounded by kMaxWalkStateElements.
@@ -139,45 +148,65 @@ inline bool DfaUsable(const Automaton& t) { return t.targets_valid; }
 // (every walk state index held by the caller is then stale).
 uint32_t BuildTransition(LazyDfa& d, uint32_t state, int c);
 
-// The slot key of the transition of `state` on byte class `byte_class`:
-// never 0, the mark of an empty slot, as transitions leave walk states
-// from kStartState on.
-inline uint32_t TransitionKey(uint32_t state, uint32_t byte_class) {
-  assert(state >= kStartState && byte_class < 256);
-  return state << 8 | byte_class;
+// The slot key of the transition on byte class `byte_class` from the walk
+// state that transition `into` leads to: its state and flags, and the
+// class. The flags are the state's own, so the key stands for the state
+// and the class as well; taking it from the transition saves masking the
+// state out in the walk's loop. Never 0, the mark of an empty slot, as
+// transitions leave walk states from kStartState on.
+inline uint32_t TransitionKey(uint32_t into, uint32_t byte_class) {
+  assert((into & kWalkStateMask) >= kStartState && byte_class < 256);
+  return into << 8 | byte_class;  // the list size shifted out
+}
+
+// The part of a transition into walk state `state` that TransitionKey
+// reads.
+inline uint32_t TransitionInto(const LazyDfa& d, uint32_t state) {
+  return uint32_t(d.states[state].flags) << kWalkFlagsShift | state;
 }
 
 inline size_t TransitionSlot(uint32_t key, size_t mask) {
   return size_t((key * 0x9E3779B1u) >> 7) & mask;
 }
 
-// The transition of walk state `state` on matching byte `c`.
-inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
+// The transition on matching byte `c` from the walk state that transition
+// `into` leads to.
+inline uint32_t WalkStepFrom(LazyDfa& d, uint32_t into, int c) {
+  const uint32_t state = into & kWalkStateMask;
   assert(state >= kStartState && state < d.states.size());
   assert(c >= 0 && c < 256);
-  const uint32_t key = TransitionKey(state, d.byte_class[c]);
-  const uint64_t* slots = d.transitions.data();
+  assert(TransitionKey(into, 0) == TransitionKey(TransitionInto(d, state), 0));
+  const uint32_t key = TransitionKey(into, d.byte_class[c]);
+  const KeptTransition* slots = d.transitions.data();
   const size_t mask = d.transitions.size() - 1;
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
-    const uint64_t slot = slots[h];
-    if (uint32_t(slot >> 32) == key) return uint32_t(slot);
-    if (slot == 0) return BuildTransition(d, state, c);
+    if (slots[h].key == key) return slots[h].entry;
+    if (slots[h].key == 0) return BuildTransition(d, state, c);
   }
+}
+
+// The transition of walk state `state` on matching byte `c`.
+inline uint32_t WalkStep(LazyDfa& d, uint32_t state, int c) {
+  assert(state < d.states.size());
+  return WalkStepFrom(d, TransitionInto(d, state), c);
 }
 
 // WalkStep for the walks over a block, which keep the table and its mask
 // in locals (in registers): they are read again after a transition was
-// built, which may move the table.
+// built, which may move the table. From the walk state that transition
+// `into` leads to.
 [[gnu::always_inline]] inline uint32_t WalkStepIn(LazyDfa& d,
-                                                  const uint64_t*& table,
+                                                  const KeptTransition*& table,
                                                   size_t& mask,
-                                                  uint32_t state, size_t c) {
+                                                  uint32_t into, size_t c) {
   assert(table == d.transitions.data() && mask == d.transitions.size() - 1);
-  const uint32_t key = TransitionKey(state, d.byte_class[c]);
+  const uint32_t state = into & kWalkStateMask;
+  assert(TransitionKey(into, 0) == TransitionKey(TransitionInto(d, state), 0));
+  const uint32_t key = TransitionKey(into, d.byte_class[c]);
   for (size_t h = TransitionSlot(key, mask);; h = (h + 1) & mask) {
-    const uint64_t slot = table[h];
-    if (uint32_t(slot >> 32) == key) return uint32_t(slot);
-    if (slot == 0) {
+    if (table[h].key == key) [[likely]]
+      return table[h].entry;
+    if (table[h].key == 0) {
       const uint32_t step = BuildTransition(d, state, int(c));
       table = d.transitions.data();
       mask = d.transitions.size() - 1;
