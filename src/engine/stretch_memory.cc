@@ -11,7 +11,7 @@ namespace {
 
 constexpr size_t kInitialSlots = size_t(1) << 12;
 
-[[maybe_unused]] constexpr char kZeros[kShortKeyBytes] = {};
+[[maybe_unused]] constexpr char kZeros[kTailBytes] = {};
 
 // Keeps the index at most half full.
 void GrowSlots(StretchMemory& m) {
@@ -40,7 +40,7 @@ void ClearMemory(StretchMemory& m) {
   m.entries.reserve(m.max_entries);
   m.bytes.reserve(m.max_text_bytes);
   m.entries.clear();
-  m.bytes.assign(kShortKeyBytes, '\0');
+  m.bytes.assign(kTailBytes, '\0');
   m.parts.clear();
   m.symbols.clear();
   m.slots.assign(kInitialSlots, 0);
@@ -71,13 +71,13 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
   // were: one resize (within the room reserved at the bound, which Fits
   // keeps to), whose new bytes are zeros, and two copies. What follows
   // the text is those zeros or the old ones.
-  assert(m.bytes.size() >= kShortKeyBytes);
-  const size_t at = m.bytes.size() - kShortKeyBytes;
-  m.bytes.resize(at + bytes + kShortKeyBytes);
+  assert(m.bytes.size() >= kTailBytes);
+  const size_t at = m.bytes.size() - kTailBytes;
+  m.bytes.resize(at + bytes + kTailBytes);
   char* const p = m.bytes.data() + at;
   std::memcpy(p, key.data(), key.size());
   if (!text.empty()) std::memcpy(p + key.size(), text.data(), text.size());
-  assert(std::memcmp(p + bytes, kZeros, kShortKeyBytes) == 0);
+  assert(std::memcmp(p + bytes, kZeros, kTailBytes) == 0);
   e.key_offset = uint32_t(at);
   e.text_offset = uint32_t(at + key.size());
   e.text_size = uint32_t(text.size());

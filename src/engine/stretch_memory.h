@@ -75,7 +75,7 @@ struct StretchMemory {
   std::vector<StretchEntry> entries;
   // Open addressing: entry index + 1, 0 when empty; at most half full.
   std::vector<uint32_t> slots;
-  std::string bytes;  // keys and texts, then kShortKeyBytes zero bytes
+  std::string bytes;  // keys and texts, then kTailBytes zero bytes
   std::vector<RememberedPart> parts;
   std::vector<int32_t> symbols;
   size_t max_entries = size_t(1) << 16;
@@ -111,6 +111,13 @@ inline uint64_t LoadKey32(const char* p) {
 // letters, which are then hashed and compared without a branch on their
 // length.
 constexpr size_t kShortKeyBytes = 16;
+
+// Zero bytes the memory keeps after its last key and text: a key's two
+// words, and a text copied by the chunk of up to kTextChunkBytes that
+// holds it (see output.h, AppendChunked), are read past their end.
+constexpr size_t kTextChunkBytes = 32;
+constexpr size_t kTailBytes = kTextChunkBytes;
+static_assert(kTailBytes >= kShortKeyBytes);
 
 // The bytes of a short key's two words that are its own, by its size.
 struct ShortKeyMask {
@@ -208,7 +215,8 @@ inline const StretchEntry* FindStretch(const StretchMemory& m,
   }
 }
 
-// The written bytes of an entry.
+// The written bytes of an entry; kTextChunkBytes bytes from its start are
+// readable.
 inline std::string_view StretchText(const StretchMemory& m,
                                     const StretchEntry& e) {
   assert(size_t(e.text_offset) + e.text_size <= m.bytes.size());
