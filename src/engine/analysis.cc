@@ -308,11 +308,9 @@ void Remember(Analyser& an, int length, std::string_view text,
               const int32_t* symbols, bool missing) {
   if (source == kOwnCharacter) return;
   const std::string_view key = StretchKey<kUtf8>(an, length);
-  const uint32_t hash = StretchHash(key, source);
-  if (!missing && FindStretch(an.memory, key, source, hash) != nullptr)
-    return;
+  if (!missing && FindStretch(an.memory, key, source) != nullptr) return;
   try {
-    StoreStretch(an.memory, key, source, hash, text, parts, symbols);
+    StoreStretch(an.memory, key, source, text, parts, symbols);
   } catch (const std::bad_alloc&) {
     DropFastPath(an);
   }
@@ -478,7 +476,7 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
 template <bool kUtf8>
 [[gnu::always_inline]] inline void EmitKnown(Analyser& an, int length,
                                              TextSource source,
-                                             const StretchEntry* remembered) {
+                                             const StretchSlot* remembered) {
   const RingIndex last = RingAdd(an.start_index, length - 1);
   const RingEntry& entry = an.reader.ring[last];
   Output& out = an.output;
@@ -503,8 +501,8 @@ template <bool kUtf8>
     } else {
       NoteRememberedEvent(
           an, KindOf(source), last, begin,
-          uint32_t(remembered - an.memory.entries.data()),
-          remembered->first_part);
+          remembered->entry,
+          an.memory.entries[remembered->entry].first_part);
     }
   }
   CheckThreshold(out);
@@ -633,6 +631,27 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
   an.unstored_entries = 0;
 }
 
+// EmitWalked for a stretch written as its own first character. Apart, as
+// the next: the write of a remembered stretch then keeps its values in
+// registers.
+template <bool kUtf8>
+[[gnu::noinline]] void EmitWalkedOwnCharacter(Analyser& an) {
+  if (!kUtf8 && an.unstored_entries != 0) StoreWalkedEntries(an, 0);
+  EmitKnown<kUtf8>(an, 1, kOwnCharacter, nullptr);
+}
+
+// EmitWalked for a stretch the memory does not hold: walked with outputs,
+// written and kept.
+template <bool kUtf8>
+[[gnu::noinline]] void EmitWalkedFirstSeen(Analyser& an, int length,
+                                           TextSource source) {
+  if constexpr (!kUtf8) {
+    if (an.unstored_entries != 0) StoreWalkedEntries(an, 0);
+  }
+  WalkStretchWithOutputs<kUtf8>(an, length, source);
+  EmitStretch<kUtf8>(an, length, true, source);
+}
+
 // The deterministic walk of the attempt ended: writes its stretch, from
 // the memory when it holds it, else walking the stretch with outputs.
 template <bool kUtf8>
@@ -641,21 +660,16 @@ void EmitWalked(Analyser& an) {
   const int length = WalkedStretch<kUtf8>(an, source);
   if (source == kOwnCharacter) {
     assert(length == 1);
-    if (!kUtf8 && an.unstored_entries != 0) StoreWalkedEntries(an, 0);
-    EmitKnown<kUtf8>(an, 1, source, nullptr);
+    EmitWalkedOwnCharacter<kUtf8>(an);
     return;
   }
-  const std::string_view key = StretchKey<kUtf8>(an, length);
-  const uint32_t hash = StretchHash(key, source);
-  if (const StretchEntry* e = FindStretch(an.memory, key, source, hash)) {
-    EmitKnown<kUtf8>(an, length, source, e);
+  const StretchSlot* e =
+      FindStretch(an.memory, MakeQuery(StretchKey<kUtf8>(an, length), source));
+  if (e == nullptr) [[unlikely]] {
+    EmitWalkedFirstSeen<kUtf8>(an, length, source);
     return;
   }
-  if constexpr (!kUtf8) {
-    if (an.unstored_entries != 0) StoreWalkedEntries(an, 0);
-  }
-  WalkStretchWithOutputs<kUtf8>(an, length, source);
-  EmitStretch<kUtf8>(an, length, true, source);
+  EmitKnown<kUtf8>(an, length, source, e);
 }
 
 // Hands the attempt under way to the full walk, which steps it again from

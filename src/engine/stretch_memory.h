@@ -59,27 +59,42 @@ constexpr uint8_t kPartPiece = 1;
 constexpr uint8_t kPartFirstUpper = 2;
 constexpr uint8_t kPartLatestUpper = 4;
 
+// What a stretch keeps besides its key and text: read only with events.
 struct StretchEntry {
-  uint32_t hash;         // of the key and the source
-  uint32_t key_offset;   // the key: bytes[key_offset, + key_size)
-  uint32_t text_offset;  // the written bytes: bytes[text_offset, + text_size)
-  uint32_t text_size;
-  uint32_t first_part;   // its first entry of `parts` (they run to the one
-                         // marked last), or kNoParts
-  uint16_t key_size;     // bytes of the key (at most 2 per character)
-  uint8_t source;        // kReading or kUnknownWord
+  uint32_t first_part;  // its first entry of `parts` (they run to the one
+                        // marked last), or kNoParts
 };
-static_assert(sizeof(StretchEntry) == 24, "entries are small plain values");
+
+// A slot of the memory's index: all that finding a stretch and copying its
+// text reads, in one place. The key lies at bytes[key_offset], its text
+// right after it, and the text's size in the 4 bytes before the key.
+struct StretchSlot {
+  uint64_t tag;         // StretchTag of the key; 0 when the slot is empty
+  uint32_t key_offset;
+  uint32_t entry;       // index of its StretchEntry
+};
+static_assert(sizeof(StretchSlot) == 16, "slots are small plain values");
+
+// A key's hash, size and source in one word, compared at once; never 0
+// (keys are not empty).
+inline uint64_t StretchTag(uint32_t hash, size_t key_size,
+                           TextSource source) {
+  return uint64_t(hash) | uint64_t(key_size) << 32 | uint64_t(source) << 48;
+}
+inline size_t TagKeySize(uint64_t tag) { return size_t(tag >> 32) & 0xFFFF; }
 
 struct StretchMemory {
   std::vector<StretchEntry> entries;
-  // Open addressing: entry index + 1, 0 when empty; at most half full.
-  std::vector<uint32_t> slots;
-  std::string bytes;  // keys and texts, then kTailBytes zero bytes
+  // Open addressing, at most half full; a power of two in size. One empty
+  // slot before first use, so that a lookup needs no test for it.
+  std::vector<StretchSlot> slots = std::vector<StretchSlot>(1);
+  // Per stretch its text's size (4 bytes), key and text; then kTailBytes
+  // zero bytes. Empty before first use.
+  std::string bytes;
   std::vector<RememberedPart> parts;
   std::vector<int32_t> symbols;
   size_t max_entries = size_t(1) << 16;
-  size_t max_text_bytes = size_t(1) << 21;  // keys and texts together
+  size_t max_text_bytes = size_t(1) << 21;  // `bytes`, keys and texts
   size_t max_parts = size_t(1) << 16;
   size_t max_symbols = size_t(1) << 19;
   uint64_t clears = 0;  // times it was emptied because it was full
@@ -87,6 +102,9 @@ struct StretchMemory {
   // same stretch only within one generation.
   uint32_t generation = 0;
 };
+
+// Bytes of `bytes` a stretch takes besides its key and text.
+constexpr size_t kStretchHeaderBytes = 4;
 
 // Empties the memory (also on first use).
 void ClearMemory(StretchMemory& m);
@@ -198,37 +216,83 @@ inline bool SameKey(const char* x, const char* y, size_t n) {
   return ((xa ^ ya) | (xb ^ yb)) == 0;
 }
 
-// The stretch of characters `key` written from `source` (not kOwnCharacter),
-// whose hash is `hash`; null when it is not kept.
-inline const StretchEntry* FindStretch(const StretchMemory& m,
-                                       std::string_view key, TextSource source,
-                                       uint32_t hash) {
-  if (m.slots.empty()) return nullptr;
+// A key looked up: what its lookup computes once. A short key's two words
+// (masked by its size) serve both its hash and the compare with a kept key.
+struct StretchQuery {
+  const char* key;
+  size_t size;
+  uint64_t a, b;  // a short key's two words (ShortKeyWords)
+  ShortKeyMask mask;
+  uint32_t hash;  // StretchHash
+  uint64_t tag;   // StretchTag
+};
+
+inline StretchQuery MakeQuery(std::string_view key, TextSource source) {
+  StretchQuery q;
+  q.key = key.data();
+  q.size = key.size();
+  if (q.size <= kShortKeyBytes) {
+    q.mask = kShortKeyMasks[q.size];
+    q.a = LoadKey64(q.key) & q.mask.first;
+    q.b = LoadKey64(q.key + 8) & q.mask.second;
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 16 | q.size);
+    h = (h ^ q.a) * 0xFF51AFD7ED558CCDull;
+    h = (h ^ (h >> 32) ^ q.b) * 0xC4CEB9FE1A85EC53ull;
+    q.hash = uint32_t(h >> 32);
+  } else {
+    q.hash = StretchHash(key, source);
+  }
+  q.tag = StretchTag(q.hash, q.size, source);
+  return q;
+}
+
+// The slot of the stretch `q` looks up; null when it is not kept.
+inline const StretchSlot* FindStretch(const StretchMemory& m,
+                                      const StretchQuery& q) {
   const size_t mask = m.slots.size() - 1;
-  for (size_t h = hash & mask;; h = (h + 1) & mask) {
-    const uint32_t slot = m.slots[h];
-    if (slot == 0) return nullptr;
-    const StretchEntry& e = m.entries[slot - 1];
-    if (e.hash == hash && e.source == source && e.key_size == key.size() &&
-        SameKey(m.bytes.data() + e.key_offset, key.data(), key.size()))
-      return &e;
+  for (size_t h = q.hash & mask;; h = (h + 1) & mask) {
+    const StretchSlot& slot = m.slots[h];
+    if (slot.tag == q.tag) {
+      const char* kept = m.bytes.data() + slot.key_offset;
+      if (q.size <= kShortKeyBytes) {
+        if ((((LoadKey64(kept) ^ q.a) & q.mask.first) |
+             ((LoadKey64(kept + 8) ^ q.b) & q.mask.second)) == 0)
+          return &slot;
+      } else if (SameKey(kept, q.key, q.size)) {
+        return &slot;
+      }
+    } else if (slot.tag == 0) {
+      return nullptr;
+    }
   }
 }
 
-// The written bytes of an entry; kTextChunkBytes bytes from its start are
-// readable.
+// The stretch of characters `key` written from `source` (not kOwnCharacter);
+// null when it is not kept.
+inline const StretchSlot* FindStretch(const StretchMemory& m,
+                                      std::string_view key,
+                                      TextSource source) {
+  return FindStretch(m, MakeQuery(key, source));
+}
+
+// The written bytes of a stretch; kTextChunkBytes bytes from their start
+// are readable.
 inline std::string_view StretchText(const StretchMemory& m,
-                                    const StretchEntry& e) {
-  assert(size_t(e.text_offset) + e.text_size <= m.bytes.size());
-  return std::string_view(m.bytes.data() + e.text_offset, e.text_size);
+                                    const StretchSlot& slot) {
+  const char* key = m.bytes.data() + slot.key_offset;
+  uint32_t size;
+  std::memcpy(&size, key - kStretchHeaderBytes, sizeof size);
+  const char* text = key + TagKeySize(slot.tag);
+  assert(size_t(text - m.bytes.data()) + size + kTailBytes <= m.bytes.size());
+  return std::string_view(text, size);
 }
 
 // Keeps the stretch of characters `key`, written from `source` as `text`
 // and described by `parts` (whose first_symbol indexes `symbols`; none
-// without events). Empties the memory first when it is full; keeps nothing
-// that alone would not fit.
+// without events), which the memory does not hold. Empties the memory
+// first when it is full; keeps nothing that alone would not fit.
 void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
-                  uint32_t hash, std::string_view text,
+                  std::string_view text,
                   std::span<const ReadingPart> parts = {},
                   const int32_t* symbols = nullptr);
 
