@@ -99,7 +99,7 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
   }
   GrowSlots(m);
   StretchSlot slot;
-  slot.tag = StretchTag(StretchHash(key, source), key.size(), source);
+  slot.tag = StretchTag(StretchHash(key), key.size(), source);
   slot.key_offset = uint32_t(at + kStretchHeaderBytes);
   slot.entry = uint32_t(m.entries.size());
   PlaceSlot(m, slot);

@@ -179,25 +179,35 @@ inline void KeyWords(const char* p, size_t n, uint64_t& a, uint64_t& b) {
   }
 }
 
-// The hash of a key with its source: a short key's two words
-// (ShortKeyWords); a longer one a word at a time, then its last two words
-// (KeyWords); each folded in by a multiplication.
-inline uint32_t StretchHash(std::string_view key, TextSource source) {
+// Two words mixed into one: the exclusive-or of the two halves of their
+// 128-bit product, where every bit of each moved every bit of the other.
+inline uint64_t MixWords(uint64_t x, uint64_t y) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(x) * y;
+  return uint64_t(product) ^ uint64_t(product >> 64);
+}
+
+// The hash of a short key's two words (ShortKeyWords), one multiplication.
+// Its size and source are left out: the slot's tag compares them.
+inline uint32_t ShortKeyHash(uint64_t a, uint64_t b) {
+  return uint32_t(MixWords(a ^ 0x9E3779B97F4A7C15ull, b ^ 0xC4CEB9FE1A85EC53ull));
+}
+
+// The hash of a key: a short key's (ShortKeyHash); a longer one a word at a
+// time, each folded in by a multiplication, then with its last two words
+// (KeyWords). A key's source does not change it.
+inline uint32_t StretchHash(std::string_view key) {
   const char* p = key.data();
   size_t n = key.size();
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 16 | n);
   uint64_t a, b;
   if (n <= kShortKeyBytes) {
     ShortKeyWords(p, n, a, b);
-  } else {
-    for (; n > 16; n -= 8, p += 8)
-      h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
-    KeyWords(p, n, a, b);
+    return ShortKeyHash(a, b);
   }
-  h = (h ^ a) * 0xFF51AFD7ED558CCDull;
-  h = (h ^ (h >> 32) ^ b) * 0xC4CEB9FE1A85EC53ull;
-  // The high half, where the last multiplication mixed every bit in.
-  return uint32_t(h >> 32);
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  for (; n > 16; n -= 8, p += 8)
+    h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
+  KeyWords(p, n, a, b);
+  return uint32_t(MixWords(h ^ a, b ^ 0xC4CEB9FE1A85EC53ull));
 }
 
 // Whether the `n` bytes at `x` and at `y` are the same, compared a word at
@@ -235,12 +245,9 @@ inline StretchQuery MakeQuery(std::string_view key, TextSource source) {
     q.mask = kShortKeyMasks[q.size];
     q.a = LoadKey64(q.key) & q.mask.first;
     q.b = LoadKey64(q.key + 8) & q.mask.second;
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 16 | q.size);
-    h = (h ^ q.a) * 0xFF51AFD7ED558CCDull;
-    h = (h ^ (h >> 32) ^ q.b) * 0xC4CEB9FE1A85EC53ull;
-    q.hash = uint32_t(h >> 32);
+    q.hash = ShortKeyHash(q.a, q.b);
   } else {
-    q.hash = StretchHash(key, source);
+    q.hash = StretchHash(key);
   }
   q.tag = StretchTag(q.hash, q.size, source);
   return q;
