@@ -545,16 +545,26 @@ int WalkedStretch(const Analyser& an, TextSource& source) {
   // Most attempts are a word and the character that ended it, which
   // accepts nothing: the word's last character holds an analysis that no
   // letter after it can drop. Two loads and a compare instead of the
-  // search, which was a tenth of the cost of a remembered stretch.
+  // search, which was a tenth of the cost of a remembered stretch. A word
+  // of one character too, when the one after it accepts no unknown word
+  // either (the search below looks for those from the second character on,
+  // before it looks at the first).
   constexpr uint32_t kAnalysisBit = uint32_t(kWalkAnalysis) << kWalkFlagsShift;
   constexpr uint32_t kPiecesOnlyBit = uint32_t(kWalkPiecesOnly)
                                       << kWalkFlagsShift;
+  constexpr uint32_t kUnknownBit = uint32_t(kWalkUnknown) << kWalkFlagsShift;
   if (steps >= 3 && !an.automaton->whole_words &&
       (an.walk_entries[steps - 1] & kAnalysisBit) == 0 &&
       (an.walk_entries[steps - 2] & (kAnalysisBit | kPiecesOnlyBit)) ==
           kAnalysisBit) {
     source = kReading;
     return steps - 1;
+  }
+  if (steps == 2 && !an.automaton->whole_words &&
+      (an.walk_entries[1] & (kAnalysisBit | kUnknownBit)) == 0 &&
+      (an.walk_entries[0] & (kAnalysisBit | kPiecesOnlyBit)) == kAnalysisBit) {
+    source = kReading;
+    return 1;
   }
   if (an.automaton->whole_words) {
     for (int j = steps - 1; j >= 1; --j) {
