@@ -469,41 +469,41 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
   return EmitStretch<kUtf8>(an, length, store);
 }
 
-// Writes a stretch of `length` characters whose text comes from `source`
-// without a walk: the text and parts of the memory's entry `remembered`,
-// or (null) the stretch's own character. Inline: it is most of what a remembered stretch
-// costs, and a call of its own was a tenth of that.
+// Writes the attempt's first character alone, as itself, without a walk
+// (a superblank's marker alone writes nothing itself: its text follows).
 template <bool kUtf8>
-[[gnu::always_inline]] inline void EmitKnown(Analyser& an, int length,
-                                             TextSource source,
-                                             const StretchSlot* remembered) {
-  const RingIndex last = RingAdd(an.start_index, length - 1);
+void EmitOwnCharacter(Analyser& an) {
+  const RingIndex last = an.start_index;
   const RingEntry& entry = an.reader.ring[last];
   Output& out = an.output;
   const size_t begin = out.text.size();
-  // A superblank's marker alone writes nothing itself: its text follows.
-  const bool written = source != kOwnCharacter || entry.kind == kCharacter;
-  if (source == kOwnCharacter) {
-    if (entry.kind == kCharacter) {
-      // Appended without handing over: the event below points into it.
-      if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
-        out.text.push_back(char(kUtf8 ? entry.raw[0] : entry.byte));
-      else
-        out.text.append(reinterpret_cast<const char*>(entry.raw),
-                        entry.length);
-    }
-  } else {
-    AppendText(out.text, StretchText(an.memory, *remembered));
+  if (entry.kind == kCharacter) {
+    // Appended without handing over: the event below points into it.
+    if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
+      out.text.push_back(char(kUtf8 ? entry.raw[0] : entry.byte));
+    else
+      out.text.append(reinterpret_cast<const char*>(entry.raw), entry.length);
+    if (an.options.events)
+      NoteEvent(an, PieceKind::kCharacter, last, begin, 0);
   }
-  if (an.options.events && written) {
-    if (remembered == nullptr) {
-      NoteEvent(an, KindOf(source), last, begin, 0);
-    } else {
-      NoteRememberedEvent(
-          an, KindOf(source), last, begin,
-          remembered->entry,
-          an.memory.entries[remembered->entry].first_part);
-    }
+  CheckThreshold(out);
+  WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
+  AfterAttempt(an, last);
+}
+
+// The rest of writing a remembered stretch (EmitRemembered) when there is
+// more to it than its text: its event, its unknown-word line, superblanks
+// waiting after it.
+template <bool kUtf8>
+[[gnu::noinline]] void EmitRememberedRest(Analyser& an, int length,
+                                          TextSource source,
+                                          const StretchSlot& remembered,
+                                          size_t begin) {
+  const RingIndex last = RingAdd(an.start_index, length - 1);
+  Output& out = an.output;
+  if (an.options.events) {
+    NoteRememberedEvent(an, KindOf(source), last, begin, remembered.entry,
+                        an.memory.entries[remembered.entry].first_part);
   }
   CheckThreshold(out);
   if (source == kUnknownWord && an.options.unknown_words) {
@@ -514,8 +514,28 @@ template <bool kUtf8>
       WriteUnknownLine(out, std::string_view(an.surface, size_t(length)));
     }
   }
-  WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
-  AfterAttempt(an, last);
+  WriteSuperblanksUpTo(an.reader, out, an.reader.ring[last].input_number,
+                       an.options.events);
+}
+
+// Writes a stretch of `length` characters without a walk, from the memory's
+// `remembered` (written from `source`, not kOwnCharacter). Inline: it is
+// most of what a remembered stretch costs. Most of them write their
+// text and nothing else: the rest is apart, so that this path, the most
+// common of all, keeps few values.
+template <bool kUtf8>
+[[gnu::always_inline]] inline void EmitRemembered(
+    Analyser& an, int length, TextSource source,
+    const StretchSlot& remembered) {
+  Output& out = an.output;
+  const size_t begin = out.text.size();
+  AppendText(out.text, StretchText(an.memory, remembered));
+  if (an.options.events || !an.reader.pending_superblanks.empty() ||
+      (source == kUnknownWord && an.options.unknown_words)) [[unlikely]]
+    EmitRememberedRest<kUtf8>(an, length, source, remembered, begin);
+  else
+    CheckThreshold(out);
+  AfterAttempt(an, RingAdd(an.start_index, length - 1));
 }
 
 // What the attempt's (j+1)-th character holds, as the full walk records it:
@@ -647,7 +667,7 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
 template <bool kUtf8>
 [[gnu::noinline]] void EmitWalkedOwnCharacter(Analyser& an) {
   if (!kUtf8 && an.unstored_entries != 0) StoreWalkedEntries(an, 0);
-  EmitKnown<kUtf8>(an, 1, kOwnCharacter, nullptr);
+  EmitOwnCharacter<kUtf8>(an);
 }
 
 // EmitWalked for a stretch the memory does not hold: walked with outputs,
@@ -679,7 +699,7 @@ void EmitWalked(Analyser& an) {
     EmitWalkedFirstSeen<kUtf8>(an, length, source);
     return;
   }
-  EmitKnown<kUtf8>(an, length, source, e);
+  EmitRemembered<kUtf8>(an, length, source, *e);
 }
 
 // Hands the attempt under way to the full walk, which steps it again from
