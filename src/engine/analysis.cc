@@ -595,17 +595,20 @@ int WalkedStretch(const Analyser& an, TextSource& source) {
       }
     }
   } else {
+    // The last analysis from the second character on, else the last
+    // unknown word: one pass back, noting the last unknown word on the way.
+    int unknown_length = 0;
     for (int j = steps - 1; j >= 1; --j) {
-      if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) {
+      const uint8_t flags = WalkFlagsAt<kUtf8>(an, j);
+      if (flags & kWalkAnalysis) {
         source = kReading;
         return j + 1;
       }
+      if (unknown_length == 0 && (flags & kWalkUnknown)) unknown_length = j + 1;
     }
-    for (int j = steps - 1; j >= 1; --j) {
-      if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) {
-        source = kUnknownWord;
-        return j + 1;
-      }
+    if (unknown_length != 0) {
+      source = kUnknownWord;
+      return unknown_length;
     }
   }
   source = SourceOfFlags(WalkFlagsAt<kUtf8>(an, 0));
