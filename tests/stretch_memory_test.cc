@@ -73,6 +73,7 @@ void ExpectHolds(const StretchMemory& m, const Model& model,
       << what;
   const size_t slots = m.slots.size();
   EXPECT_EQ(slots & (slots - 1), 0u) << what;
+  EXPECT_EQ(m.slot_mask, slots - 1) << what;
   EXPECT_LE(m.entries.size() * 2, slots) << what;
   size_t used = 0;
   for (const StretchSlot& slot : m.slots) {

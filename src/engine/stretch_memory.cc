@@ -15,7 +15,7 @@ constexpr size_t kInitialSlots = size_t(1) << 12;
 
 // Puts `slot` into the first empty slot of its probe.
 void PlaceSlot(StretchMemory& m, const StretchSlot& slot) {
-  const size_t mask = m.slots.size() - 1;
+  const size_t mask = m.slot_mask;
   size_t h = uint32_t(slot.tag) & mask;
   while (m.slots[h].tag != 0) h = (h + 1) & mask;
   m.slots[h] = slot;
@@ -26,6 +26,7 @@ void GrowSlots(StretchMemory& m) {
   if ((m.entries.size() + 1) * 2 <= m.slots.size()) return;
   std::vector<StretchSlot> old(m.slots.size() * 2);
   old.swap(m.slots);
+  m.slot_mask = m.slots.size() - 1;
   for (const StretchSlot& slot : old)
     if (slot.tag != 0) PlaceSlot(m, slot);
 }
@@ -49,6 +50,7 @@ void ClearMemory(StretchMemory& m) {
   m.parts.clear();
   m.symbols.clear();
   m.slots.assign(kInitialSlots, StretchSlot{});
+  m.slot_mask = kInitialSlots - 1;
   ++m.generation;
 }
 

@@ -88,6 +88,7 @@ struct StretchMemory {
   // Open addressing, at most half full; a power of two in size. One empty
   // slot before first use, so that a lookup needs no test for it.
   std::vector<StretchSlot> slots = std::vector<StretchSlot>(1);
+  size_t slot_mask = 0;  // slots.size() - 1, kept for the lookup
   // Per stretch its text's size (4 bytes), key and text; then kTailBytes
   // zero bytes. Empty before first use.
   std::string bytes;
@@ -256,7 +257,8 @@ inline StretchQuery MakeQuery(std::string_view key, TextSource source) {
 // The slot of the stretch `q` looks up; null when it is not kept.
 inline const StretchSlot* FindStretch(const StretchMemory& m,
                                       const StretchQuery& q) {
-  const size_t mask = m.slots.size() - 1;
+  assert(m.slot_mask == m.slots.size() - 1);
+  const size_t mask = m.slot_mask;
   for (size_t h = q.hash & mask;; h = (h + 1) & mask) {
     const StretchSlot& slot = m.slots[h];
     if (slot.tag == q.tag) {
