@@ -191,6 +191,22 @@ inline uint64_t OffsetAfter(const Analyser& an, RingIndex last) {
   }
 }
 
+// AfterAttempt for an attempt whose stretch was its first `length`
+// characters: the next attempt's entry found with one addition.
+[[gnu::always_inline]] inline void AfterStretchOf(Analyser& an, int length) {
+  an.reader.reread_index = RingAdd(an.start_index, length);
+  an.reader.read_fresh = false;
+  an.at_attempt_start = true;
+  an.surface_length = 0;
+  if (an.limit != UINT64_MAX) [[unlikely]] {
+    const RingIndex last = RingAdd(an.start_index, length - 1);
+    if (OffsetAfter(an, last) >= an.limit) {
+      an.step = BoundaryAfter(an, last);
+      an.stop = true;
+    }
+  }
+}
+
 // Appends to `surfaces` the input bytes of the stretch from the attempt's
 // first entry to `last`: its characters, and the input bytes of each
 // superblank whose marker it covers (still waiting: superblanks are written
@@ -535,7 +551,7 @@ template <bool kUtf8>
     EmitRememberedRest<kUtf8>(an, length, source, remembered, begin);
   else
     CheckThreshold(out);
-  AfterAttempt(an, RingAdd(an.start_index, length - 1));
+  AfterStretchOf(an, length);
 }
 
 // What the attempt's (j+1)-th character holds, as the full walk records it:
