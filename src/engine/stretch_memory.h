@@ -19,8 +19,14 @@
 // and a superblank's marker step alike but write differently.
 //
 // Bounded: when `max_entries` stretches, `max_text_bytes` bytes of keys and
-// texts, `max_parts` parts or `max_symbols` symbols are reached, the memory
-// is emptied and fills again with what the text uses next.
+// texts (with 4 bytes a stretch for its text's size), `max_parts` parts or
+// `max_symbols` symbols are reached, the memory is emptied and fills again
+// with what the text uses next.
+//
+// Finding a stretch reads one slot of its index, which holds the key's
+// hash, size and source in one word, and then the key and the text, which
+// lie together: most stretches are a common word written again, and this
+// is the path they take.
 
 #ifndef ETIQUEM_ENGINE_STRETCH_MEMORY_H_
 #define ETIQUEM_ENGINE_STRETCH_MEMORY_H_
