@@ -77,7 +77,7 @@ void ExpectHolds(const StretchMemory& m, const Model& model,
   EXPECT_LE(m.entries.size() * 2, slots) << what;
   size_t used = 0;
   for (const StretchSlot& slot : m.slots) {
-    if (slot.tag == 0) continue;
+    if (slot.word == 0) continue;
     ++used;
     const std::string_view text = StretchText(m, slot);
     EXPECT_LE(size_t(text.data() - m.bytes.data()) + text.size() + kTailBytes,
@@ -97,7 +97,8 @@ void ExpectHolds(const StretchMemory& m, const Model& model,
         FindStretch(m, k.view(), TextSource(key.second));
     ASSERT_NE(slot, nullptr) << what << " " << key.first;
     EXPECT_EQ(StretchText(m, *slot), kept.text) << what;
-    const uint32_t first_part = m.entries[slot->entry].first_part;
+    const uint32_t first_part =
+        m.entries[StretchEntryIndex(m, *slot)].first_part;
     if (kept.symbol == 0) {
       EXPECT_EQ(first_part, kNoParts) << what;
     } else {

@@ -518,8 +518,9 @@ template <bool kUtf8>
   const RingIndex last = RingAdd(an.start_index, length - 1);
   Output& out = an.output;
   if (an.options.events) {
-    NoteRememberedEvent(an, KindOf(source), last, begin, remembered.entry,
-                        an.memory.entries[remembered.entry].first_part);
+    const uint32_t entry = StretchEntryIndex(an.memory, remembered);
+    NoteRememberedEvent(an, KindOf(source), last, begin, entry,
+                        an.memory.entries[entry].first_part);
   }
   CheckThreshold(out);
   if (source == kUnknownWord && an.options.unknown_words) {
@@ -545,7 +546,9 @@ template <bool kUtf8>
     const StretchSlot& remembered) {
   Output& out = an.output;
   const size_t begin = out.text.size();
-  AppendText(out.text, StretchText(an.memory, remembered));
+  AppendText(out.text,
+             StretchText(an.memory, remembered,
+                         size_t(length) * (kUtf8 ? sizeof an.codes[0] : 1)));
   if (an.options.events || !an.reader.pending_superblanks.empty() ||
       (source == kUnknownWord && an.options.unknown_words)) [[unlikely]]
     EmitRememberedRest<kUtf8>(an, length, source, remembered, begin);

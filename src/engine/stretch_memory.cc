@@ -16,8 +16,8 @@ constexpr size_t kInitialSlots = size_t(1) << 12;
 // Puts `slot` into the first empty slot of its probe.
 void PlaceSlot(StretchMemory& m, const StretchSlot& slot) {
   const size_t mask = m.slot_mask;
-  size_t h = uint32_t(slot.tag) & mask;
-  while (m.slots[h].tag != 0) h = (h + 1) & mask;
+  size_t h = uint32_t(slot.word) & mask;
+  while (m.slots[h].word != 0) h = (h + 1) & mask;
   m.slots[h] = slot;
 }
 
@@ -28,7 +28,7 @@ void GrowSlots(StretchMemory& m) {
   old.swap(m.slots);
   m.slot_mask = m.slots.size() - 1;
   for (const StretchSlot& slot : old)
-    if (slot.tag != 0) PlaceSlot(m, slot);
+    if (slot.word != 0) PlaceSlot(m, slot);
 }
 
 bool Fits(const StretchMemory& m, size_t bytes, size_t parts, size_t symbols) {
@@ -78,8 +78,11 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
   const size_t at = m.bytes.size() - kTailBytes;
   m.bytes.resize(at + bytes + kTailBytes);
   char* const p = m.bytes.data() + at;
-  const uint32_t text_size = uint32_t(text.size());
-  std::memcpy(p, &text_size, sizeof text_size);
+  const uint32_t header[3] = {uint32_t(m.entries.size()),
+                              StretchShape(key.size(), source),
+                              uint32_t(text.size())};
+  static_assert(sizeof header == kStretchHeaderBytes);
+  std::memcpy(p, header, sizeof header);
   std::memcpy(p + kStretchHeaderBytes, key.data(), key.size());
   if (!text.empty())
     std::memcpy(p + kStretchHeaderBytes + key.size(), text.data(),
@@ -101,9 +104,8 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
   }
   GrowSlots(m);
   StretchSlot slot;
-  slot.tag = StretchTag(StretchHash(key), key.size(), source);
-  slot.key_offset = uint32_t(at + kStretchHeaderBytes);
-  slot.entry = uint32_t(m.entries.size());
+  slot.word = uint64_t(StretchHash(key) | kHashMark) |
+              uint64_t(at + kStretchHeaderBytes) << 32;
   PlaceSlot(m, slot);
   m.entries.push_back(e);
 }

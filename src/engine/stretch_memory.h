@@ -71,23 +71,22 @@ struct StretchEntry {
                         // marked last), or kNoParts
 };
 
-// A slot of the memory's index: all that finding a stretch and copying its
-// text reads, in one place. The key lies at bytes[key_offset], its text
-// right after it, and the text's size in the 4 bytes before the key.
+// A slot of the memory's index: the key's hash, with kHashMark set so that
+// a slot in use is never 0 (an empty one), in its low half, and where the
+// key lies in `bytes` in its high half. Before the key lie its entry's
+// index, its size and source (StretchShape) and its text's size, 4 bytes
+// each; its text follows it. So a lookup reads one word of the index, and
+// then only bytes that lie together.
 struct StretchSlot {
-  uint64_t tag;         // StretchTag of the key; 0 when the slot is empty
-  uint32_t key_offset;
-  uint32_t entry;       // index of its StretchEntry
+  uint64_t word;
 };
-static_assert(sizeof(StretchSlot) == 16, "slots are small plain values");
+static_assert(sizeof(StretchSlot) == 8, "slots are small plain values");
+constexpr uint32_t kHashMark = 0x80000000u;
 
-// A key's hash, size and source in one word, compared at once; never 0
-// (keys are not empty).
-inline uint64_t StretchTag(uint32_t hash, size_t key_size,
-                           TextSource source) {
-  return uint64_t(hash) | uint64_t(key_size) << 32 | uint64_t(source) << 48;
+// A key's size and source, as kept before it.
+inline uint32_t StretchShape(size_t key_size, TextSource source) {
+  return uint32_t(key_size) | uint32_t(source) << 16;
 }
-inline size_t TagKeySize(uint64_t tag) { return size_t(tag >> 32) & 0xFFFF; }
 
 struct StretchMemory {
   std::vector<StretchEntry> entries;
@@ -110,8 +109,9 @@ struct StretchMemory {
   uint32_t generation = 0;
 };
 
-// Bytes of `bytes` a stretch takes besides its key and text.
-constexpr size_t kStretchHeaderBytes = 4;
+// Bytes of `bytes` a stretch takes besides its key and text: its entry's
+// index, its shape and its text's size, before its key.
+constexpr size_t kStretchHeaderBytes = 12;
 
 // Empties the memory (also on first use).
 void ClearMemory(StretchMemory& m);
@@ -238,10 +238,10 @@ inline bool SameKey(const char* x, const char* y, size_t n) {
 struct StretchQuery {
   const char* key;
   size_t size;
-  uint64_t a, b;  // a short key's two words (ShortKeyWords)
+  uint64_t a, b;   // a short key's two words (ShortKeyWords)
   ShortKeyMask mask;
-  uint32_t hash;  // StretchHash
-  uint64_t tag;   // StretchTag
+  uint32_t hash;   // StretchHash, with kHashMark
+  uint32_t shape;  // StretchShape
 };
 
 inline StretchQuery MakeQuery(std::string_view key, TextSource source) {
@@ -252,12 +252,24 @@ inline StretchQuery MakeQuery(std::string_view key, TextSource source) {
     q.mask = kShortKeyMasks[q.size];
     q.a = LoadKey64(q.key) & q.mask.first;
     q.b = LoadKey64(q.key + 8) & q.mask.second;
-    q.hash = ShortKeyHash(q.a, q.b);
+    q.hash = ShortKeyHash(q.a, q.b) | kHashMark;
   } else {
-    q.hash = StretchHash(key);
+    q.hash = StretchHash(key) | kHashMark;
   }
-  q.tag = StretchTag(q.hash, q.size, source);
+  q.shape = StretchShape(q.size, source);
   return q;
+}
+
+// The 4 bytes `k` places of 4 before the key at `key`.
+inline uint32_t KeptBefore(const char* key, int k) {
+  uint32_t v;
+  std::memcpy(&v, key - 4 * k, sizeof v);
+  return v;
+}
+
+// The key a slot in use points at.
+inline const char* SlotKey(const StretchMemory& m, const StretchSlot& slot) {
+  return m.bytes.data() + (slot.word >> 32);
 }
 
 // The slot of the stretch `q` looks up; null when it is not kept.
@@ -267,16 +279,18 @@ inline const StretchSlot* FindStretch(const StretchMemory& m,
   const size_t mask = m.slot_mask;
   for (size_t h = q.hash & mask;; h = (h + 1) & mask) {
     const StretchSlot& slot = m.slots[h];
-    if (slot.tag == q.tag) {
-      const char* kept = m.bytes.data() + slot.key_offset;
-      if (q.size <= kShortKeyBytes) {
-        if ((((LoadKey64(kept) ^ q.a) & q.mask.first) |
-             ((LoadKey64(kept + 8) ^ q.b) & q.mask.second)) == 0)
+    if (uint32_t(slot.word) == q.hash) {
+      const char* kept = SlotKey(m, slot);
+      if (KeptBefore(kept, 2) == q.shape) {
+        if (q.size <= kShortKeyBytes) {
+          if ((((LoadKey64(kept) ^ q.a) & q.mask.first) |
+               ((LoadKey64(kept + 8) ^ q.b) & q.mask.second)) == 0)
+            return &slot;
+        } else if (SameKey(kept, q.key, q.size)) {
           return &slot;
-      } else if (SameKey(kept, q.key, q.size)) {
-        return &slot;
+        }
       }
-    } else if (slot.tag == 0) {
+    } else if (slot.word == 0) {
       return nullptr;
     }
   }
@@ -290,16 +304,26 @@ inline const StretchSlot* FindStretch(const StretchMemory& m,
   return FindStretch(m, MakeQuery(key, source));
 }
 
-// The written bytes of a stretch; kTextChunkBytes bytes from their start
-// are readable.
+// The written bytes of a stretch of `key_size` bytes of key;
+// kTextChunkBytes bytes from their start are readable.
 inline std::string_view StretchText(const StretchMemory& m,
-                                    const StretchSlot& slot) {
-  const char* key = m.bytes.data() + slot.key_offset;
-  uint32_t size;
-  std::memcpy(&size, key - kStretchHeaderBytes, sizeof size);
-  const char* text = key + TagKeySize(slot.tag);
+                                    const StretchSlot& slot, size_t key_size) {
+  const char* key = SlotKey(m, slot);
+  assert((KeptBefore(key, 2) & 0xFFFF) == key_size);
+  const uint32_t size = KeptBefore(key, 1);
+  const char* text = key + key_size;
   assert(size_t(text - m.bytes.data()) + size + kTailBytes <= m.bytes.size());
   return std::string_view(text, size);
+}
+inline std::string_view StretchText(const StretchMemory& m,
+                                    const StretchSlot& slot) {
+  return StretchText(m, slot, KeptBefore(SlotKey(m, slot), 2) & 0xFFFF);
+}
+
+// The index in `entries` of a stretch.
+inline uint32_t StretchEntryIndex(const StretchMemory& m,
+                                  const StretchSlot& slot) {
+  return KeptBefore(SlotKey(m, slot), 3);
 }
 
 // Keeps the stretch of characters `key`, written from `source` as `text`
