@@ -18,12 +18,30 @@ namespace etiquem {
 
 namespace {
 
+// Appends `bytes` to `text`, a text of more than 16 bytes (AppendText).
+[[gnu::noinline]] void AppendLongText(std::string& text,
+                                      std::string_view bytes) {
+  text.append(bytes.data(), bytes.size());
+}
+
 // Appends `bytes` to `text`: the write of every remembered stretch, with
 // std::string's append inlined here whatever the compiler decides for its
 // other callers (a call to it cost a tenth of a remembered stretch).
+// kTextChunkBytes bytes from the start of `bytes` are readable (the
+// memory's texts are): a text of up to 16 bytes, most of them, is copied as
+// a chunk of that fixed size, which is two moves inline, and the size cut
+// back to its own bytes, instead of a call to memcpy for a copy of varying
+// size.
 [[gnu::flatten]] inline void AppendText(std::string& text,
                                         std::string_view bytes) {
-  text.append(bytes.data(), bytes.size());
+  constexpr size_t kChunk = kTextChunkBytes;
+  const size_t n = bytes.size();
+  if (n <= kChunk) [[likely]] {
+    text.append(bytes.data(), kChunk);
+    text.erase(text.size() - (kChunk - n));
+  } else {
+    AppendLongText(text, bytes);
+  }
 }
 
 // Appends byte `c` to `text`, inline for the same reason: the write of
@@ -173,6 +191,22 @@ inline uint64_t OffsetAfter(const Analyser& an, RingIndex last) {
   }
 }
 
+// AfterAttempt for an attempt whose stretch was its first `length`
+// characters: the next attempt's entry found with one addition.
+[[gnu::always_inline]] inline void AfterStretchOf(Analyser& an, int length) {
+  an.reader.reread_index = RingAdd(an.start_index, length);
+  an.reader.read_fresh = false;
+  an.at_attempt_start = true;
+  an.surface_length = 0;
+  if (an.limit != UINT64_MAX) [[unlikely]] {
+    const RingIndex last = RingAdd(an.start_index, length - 1);
+    if (OffsetAfter(an, last) >= an.limit) {
+      an.step = BoundaryAfter(an, last);
+      an.stop = true;
+    }
+  }
+}
+
 // Appends to `surfaces` the input bytes of the stretch from the attempt's
 // first entry to `last`: its characters, and the input bytes of each
 // superblank whose marker it covers (still waiting: superblanks are written
@@ -290,11 +324,9 @@ void Remember(Analyser& an, int length, std::string_view text,
               const int32_t* symbols, bool missing) {
   if (source == kOwnCharacter) return;
   const std::string_view key = StretchKey<kUtf8>(an, length);
-  const uint32_t hash = StretchHash(key, source);
-  if (!missing && FindStretch(an.memory, key, source, hash) != nullptr)
-    return;
+  if (!missing && FindStretch(an.memory, key, source) != nullptr) return;
   try {
-    StoreStretch(an.memory, key, source, hash, text, parts, symbols);
+    StoreStretch(an.memory, key, source, text, parts, symbols);
   } catch (const std::bad_alloc&) {
     DropFastPath(an);
   }
@@ -453,41 +485,42 @@ RingIndex EmitAttempt(Analyser& an, bool store) {
   return EmitStretch<kUtf8>(an, length, store);
 }
 
-// Writes a stretch of `length` characters whose text comes from `source`
-// without a walk: the text and parts of the memory's entry `remembered`,
-// or (null) the stretch's own character. Inline: it is most of what a remembered stretch
-// costs, and a call of its own was a tenth of that.
+// Writes the attempt's first character alone, as itself, without a walk
+// (a superblank's marker alone writes nothing itself: its text follows).
 template <bool kUtf8>
-[[gnu::always_inline]] inline void EmitKnown(Analyser& an, int length,
-                                             TextSource source,
-                                             const StretchEntry* remembered) {
-  const RingIndex last = RingAdd(an.start_index, length - 1);
+void EmitOwnCharacter(Analyser& an) {
+  const RingIndex last = an.start_index;
   const RingEntry& entry = an.reader.ring[last];
   Output& out = an.output;
   const size_t begin = out.text.size();
-  // A superblank's marker alone writes nothing itself: its text follows.
-  const bool written = source != kOwnCharacter || entry.kind == kCharacter;
-  if (source == kOwnCharacter) {
-    if (entry.kind == kCharacter) {
-      // Appended without handing over: the event below points into it.
-      if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
-        out.text.push_back(char(kUtf8 ? entry.raw[0] : entry.byte));
-      else
-        out.text.append(reinterpret_cast<const char*>(entry.raw),
-                        entry.length);
-    }
-  } else {
-    AppendText(out.text, StretchText(an.memory, *remembered));
+  if (entry.kind == kCharacter) {
+    // Appended without handing over: the event below points into it.
+    if (!kUtf8 || entry.length == 1)  // blanks and punctuation, mostly
+      out.text.push_back(char(kUtf8 ? entry.raw[0] : entry.byte));
+    else
+      out.text.append(reinterpret_cast<const char*>(entry.raw), entry.length);
+    if (an.options.events)
+      NoteEvent(an, PieceKind::kCharacter, last, begin, 0);
   }
-  if (an.options.events && written) {
-    if (remembered == nullptr) {
-      NoteEvent(an, KindOf(source), last, begin, 0);
-    } else {
-      NoteRememberedEvent(
-          an, KindOf(source), last, begin,
-          uint32_t(remembered - an.memory.entries.data()),
-          remembered->first_part);
-    }
+  CheckThreshold(out);
+  WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
+  AfterAttempt(an, last);
+}
+
+// The rest of writing a remembered stretch (EmitRemembered) when there is
+// more to it than its text: its event, its unknown-word line, superblanks
+// waiting after it.
+template <bool kUtf8>
+[[gnu::noinline]] void EmitRememberedRest(Analyser& an, int length,
+                                          TextSource source,
+                                          const StretchSlot& remembered,
+                                          size_t begin) {
+  const RingIndex last = RingAdd(an.start_index, length - 1);
+  Output& out = an.output;
+  if (an.options.events) {
+    const uint32_t entry = StretchEntryIndex(an.memory, remembered);
+    NoteRememberedEvent(an, KindOf(source), last, begin, entry,
+                        an.memory.entries[entry].first_part);
   }
   CheckThreshold(out);
   if (source == kUnknownWord && an.options.unknown_words) {
@@ -498,8 +531,30 @@ template <bool kUtf8>
       WriteUnknownLine(out, std::string_view(an.surface, size_t(length)));
     }
   }
-  WriteSuperblanksUpTo(an.reader, out, entry.input_number, an.options.events);
-  AfterAttempt(an, last);
+  WriteSuperblanksUpTo(an.reader, out, an.reader.ring[last].input_number,
+                       an.options.events);
+}
+
+// Writes a stretch of `length` characters without a walk, from the memory's
+// `remembered` (written from `source`, not kOwnCharacter). Inline: it is
+// most of what a remembered stretch costs. Most of them write their
+// text and nothing else: the rest is apart, so that this path, the most
+// common of all, keeps few values.
+template <bool kUtf8>
+[[gnu::always_inline]] inline void EmitRemembered(
+    Analyser& an, int length, TextSource source,
+    const StretchSlot& remembered) {
+  Output& out = an.output;
+  const size_t begin = out.text.size();
+  AppendText(out.text,
+             StretchText(an.memory, remembered,
+                         size_t(length) * (kUtf8 ? sizeof an.codes[0] : 1)));
+  if (an.options.events || !an.reader.pending_superblanks.empty() ||
+      (source == kUnknownWord && an.options.unknown_words)) [[unlikely]]
+    EmitRememberedRest<kUtf8>(an, length, source, remembered, begin);
+  else
+    CheckThreshold(out);
+  AfterStretchOf(an, length);
 }
 
 // What the attempt's (j+1)-th character holds, as the full walk records it:
@@ -529,16 +584,26 @@ int WalkedStretch(const Analyser& an, TextSource& source) {
   // Most attempts are a word and the character that ended it, which
   // accepts nothing: the word's last character holds an analysis that no
   // letter after it can drop. Two loads and a compare instead of the
-  // search, which was a tenth of the cost of a remembered stretch.
+  // search, which was a tenth of the cost of a remembered stretch. A word
+  // of one character too, when the one after it accepts no unknown word
+  // either (the search below looks for those from the second character on,
+  // before it looks at the first).
   constexpr uint32_t kAnalysisBit = uint32_t(kWalkAnalysis) << kWalkFlagsShift;
   constexpr uint32_t kPiecesOnlyBit = uint32_t(kWalkPiecesOnly)
                                       << kWalkFlagsShift;
+  constexpr uint32_t kUnknownBit = uint32_t(kWalkUnknown) << kWalkFlagsShift;
   if (steps >= 3 && !an.automaton->whole_words &&
       (an.walk_entries[steps - 1] & kAnalysisBit) == 0 &&
       (an.walk_entries[steps - 2] & (kAnalysisBit | kPiecesOnlyBit)) ==
           kAnalysisBit) {
     source = kReading;
     return steps - 1;
+  }
+  if (steps == 2 && !an.automaton->whole_words &&
+      (an.walk_entries[1] & (kAnalysisBit | kUnknownBit)) == 0 &&
+      (an.walk_entries[0] & (kAnalysisBit | kPiecesOnlyBit)) == kAnalysisBit) {
+    source = kReading;
+    return 1;
   }
   if (an.automaton->whole_words) {
     for (int j = steps - 1; j >= 1; --j) {
@@ -549,17 +614,20 @@ int WalkedStretch(const Analyser& an, TextSource& source) {
       }
     }
   } else {
+    // The last analysis from the second character on, else the last
+    // unknown word: one pass back, noting the last unknown word on the way.
+    int unknown_length = 0;
     for (int j = steps - 1; j >= 1; --j) {
-      if (WalkFlagsAt<kUtf8>(an, j) & kWalkAnalysis) {
+      const uint8_t flags = WalkFlagsAt<kUtf8>(an, j);
+      if (flags & kWalkAnalysis) {
         source = kReading;
         return j + 1;
       }
+      if (unknown_length == 0 && (flags & kWalkUnknown)) unknown_length = j + 1;
     }
-    for (int j = steps - 1; j >= 1; --j) {
-      if (WalkFlagsAt<kUtf8>(an, j) & kWalkUnknown) {
-        source = kUnknownWord;
-        return j + 1;
-      }
+    if (unknown_length != 0) {
+      source = kUnknownWord;
+      return unknown_length;
     }
   }
   source = SourceOfFlags(WalkFlagsAt<kUtf8>(an, 0));
@@ -615,6 +683,27 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
   an.unstored_entries = 0;
 }
 
+// EmitWalked for a stretch written as its own first character. Apart, as
+// the next: the write of a remembered stretch then keeps its values in
+// registers.
+template <bool kUtf8>
+[[gnu::noinline]] void EmitWalkedOwnCharacter(Analyser& an) {
+  if (!kUtf8 && an.unstored_entries != 0) StoreWalkedEntries(an, 0);
+  EmitOwnCharacter<kUtf8>(an);
+}
+
+// EmitWalked for a stretch the memory does not hold: walked with outputs,
+// written and kept.
+template <bool kUtf8>
+[[gnu::noinline]] void EmitWalkedFirstSeen(Analyser& an, int length,
+                                           TextSource source) {
+  if constexpr (!kUtf8) {
+    if (an.unstored_entries != 0) StoreWalkedEntries(an, 0);
+  }
+  WalkStretchWithOutputs<kUtf8>(an, length, source);
+  EmitStretch<kUtf8>(an, length, true, source);
+}
+
 // The deterministic walk of the attempt ended: writes its stretch, from
 // the memory when it holds it, else walking the stretch with outputs.
 template <bool kUtf8>
@@ -623,21 +712,16 @@ void EmitWalked(Analyser& an) {
   const int length = WalkedStretch<kUtf8>(an, source);
   if (source == kOwnCharacter) {
     assert(length == 1);
-    if (!kUtf8 && an.unstored_entries != 0) StoreWalkedEntries(an, 0);
-    EmitKnown<kUtf8>(an, 1, source, nullptr);
+    EmitWalkedOwnCharacter<kUtf8>(an);
     return;
   }
-  const std::string_view key = StretchKey<kUtf8>(an, length);
-  const uint32_t hash = StretchHash(key, source);
-  if (const StretchEntry* e = FindStretch(an.memory, key, source, hash)) {
-    EmitKnown<kUtf8>(an, length, source, e);
+  const StretchSlot* e =
+      FindStretch(an.memory, MakeQuery(StretchKey<kUtf8>(an, length), source));
+  if (e == nullptr) [[unlikely]] {
+    EmitWalkedFirstSeen<kUtf8>(an, length, source);
     return;
   }
-  if constexpr (!kUtf8) {
-    if (an.unstored_entries != 0) StoreWalkedEntries(an, 0);
-  }
-  WalkStretchWithOutputs<kUtf8>(an, length, source);
-  EmitStretch<kUtf8>(an, length, true, source);
+  EmitRemembered<kUtf8>(an, length, source, *e);
 }
 
 // Hands the attempt under way to the full walk, which steps it again from

@@ -11,18 +11,24 @@ namespace {
 
 constexpr size_t kInitialSlots = size_t(1) << 12;
 
-[[maybe_unused]] constexpr char kZeros[kShortKeyBytes] = {};
+[[maybe_unused]] constexpr char kZeros[kTailBytes] = {};
+
+// Puts `slot` into the first empty slot of its probe.
+void PlaceSlot(StretchMemory& m, const StretchSlot& slot) {
+  const size_t mask = m.slot_mask;
+  size_t h = uint32_t(slot.word) & mask;
+  while (m.slots[h].word != 0) h = (h + 1) & mask;
+  m.slots[h] = slot;
+}
 
 // Keeps the index at most half full.
 void GrowSlots(StretchMemory& m) {
   if ((m.entries.size() + 1) * 2 <= m.slots.size()) return;
-  m.slots.assign(m.slots.size() * 2, 0);
-  const size_t mask = m.slots.size() - 1;
-  for (size_t i = 0; i < m.entries.size(); ++i) {
-    size_t h = m.entries[i].hash & mask;
-    while (m.slots[h] != 0) h = (h + 1) & mask;
-    m.slots[h] = uint32_t(i + 1);
-  }
+  std::vector<StretchSlot> old(m.slots.size() * 2);
+  old.swap(m.slots);
+  m.slot_mask = m.slots.size() - 1;
+  for (const StretchSlot& slot : old)
+    if (slot.word != 0) PlaceSlot(m, slot);
 }
 
 bool Fits(const StretchMemory& m, size_t bytes, size_t parts, size_t symbols) {
@@ -40,22 +46,23 @@ void ClearMemory(StretchMemory& m) {
   m.entries.reserve(m.max_entries);
   m.bytes.reserve(m.max_text_bytes);
   m.entries.clear();
-  m.bytes.assign(kShortKeyBytes, '\0');
+  m.bytes.assign(kTailBytes, '\0');
   m.parts.clear();
   m.symbols.clear();
-  m.slots.assign(kInitialSlots, 0);
+  m.slots.assign(kInitialSlots, StretchSlot{});
+  m.slot_mask = kInitialSlots - 1;
   ++m.generation;
 }
 
 void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
-                  uint32_t hash, std::string_view text,
-                  std::span<const ReadingPart> parts, const int32_t* symbols) {
+                  std::string_view text, std::span<const ReadingPart> parts,
+                  const int32_t* symbols) {
   assert(source != kOwnCharacter && !key.empty());
-  assert(hash == StretchHash(key, source));
-  if (m.slots.empty()) ClearMemory(m);
+  assert(FindStretch(m, key, source) == nullptr);
+  if (m.bytes.empty()) ClearMemory(m);
   size_t symbol_count = 0;
   for (const ReadingPart& p : parts) symbol_count += p.symbol_count;
-  const size_t bytes = key.size() + text.size();
+  const size_t bytes = kStretchHeaderBytes + key.size() + text.size();
   if (!Fits(m, bytes, parts.size(), symbol_count)) {
     ClearMemory(m);
     ++m.clears;
@@ -63,24 +70,25 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
         text.size() > UINT32_MAX / 2)
       return;
   }
-  StretchEntry e;
-  e.hash = hash;
-  e.source = source;
-  e.key_size = uint16_t(key.size());
-  // The key and the text go where the zero bytes after the last key
-  // were: one resize (within the room reserved at the bound, which Fits
-  // keeps to), whose new bytes are zeros, and two copies. What follows
-  // the text is those zeros or the old ones.
-  assert(m.bytes.size() >= kShortKeyBytes);
-  const size_t at = m.bytes.size() - kShortKeyBytes;
-  m.bytes.resize(at + bytes + kShortKeyBytes);
+  // The text's size, the key and the text go where the zero bytes after
+  // the last text were: one resize (within the room reserved at the
+  // bound, which Fits keeps to), whose new bytes are zeros, and the
+  // copies. What follows the text is those zeros or the old ones.
+  assert(m.bytes.size() >= kTailBytes);
+  const size_t at = m.bytes.size() - kTailBytes;
+  m.bytes.resize(at + bytes + kTailBytes);
   char* const p = m.bytes.data() + at;
-  std::memcpy(p, key.data(), key.size());
-  if (!text.empty()) std::memcpy(p + key.size(), text.data(), text.size());
-  assert(std::memcmp(p + bytes, kZeros, kShortKeyBytes) == 0);
-  e.key_offset = uint32_t(at);
-  e.text_offset = uint32_t(at + key.size());
-  e.text_size = uint32_t(text.size());
+  const uint32_t header[3] = {uint32_t(m.entries.size()),
+                              StretchShape(key.size(), source),
+                              uint32_t(text.size())};
+  static_assert(sizeof header == kStretchHeaderBytes);
+  std::memcpy(p, header, sizeof header);
+  std::memcpy(p + kStretchHeaderBytes, key.data(), key.size());
+  if (!text.empty())
+    std::memcpy(p + kStretchHeaderBytes + key.size(), text.data(),
+                text.size());
+  assert(std::memcmp(p + bytes, kZeros, kTailBytes) == 0);
+  StretchEntry e;
   e.first_part = parts.empty() ? kNoParts : uint32_t(m.parts.size());
   for (const ReadingPart& p : parts) {
     const int32_t* s = symbols + p.first_symbol;
@@ -95,11 +103,11 @@ void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
     m.parts.push_back(kept);
   }
   GrowSlots(m);
-  const size_t mask = m.slots.size() - 1;
-  size_t h = hash & mask;
-  while (m.slots[h] != 0) h = (h + 1) & mask;
+  StretchSlot slot;
+  slot.word = uint64_t(StretchHash(key) | kHashMark) |
+              uint64_t(at + kStretchHeaderBytes) << 32;
+  PlaceSlot(m, slot);
   m.entries.push_back(e);
-  m.slots[h] = uint32_t(m.entries.size());
 }
 
 }  // namespace etiquem

@@ -19,8 +19,14 @@
 // and a superblank's marker step alike but write differently.
 //
 // Bounded: when `max_entries` stretches, `max_text_bytes` bytes of keys and
-// texts, `max_parts` parts or `max_symbols` symbols are reached, the memory
-// is emptied and fills again with what the text uses next.
+// texts (with 4 bytes a stretch for its text's size), `max_parts` parts or
+// `max_symbols` symbols are reached, the memory is emptied and fills again
+// with what the text uses next.
+//
+// Finding a stretch reads one slot of its index, which holds the key's
+// hash, size and source in one word, and then the key and the text, which
+// lie together: most stretches are a common word written again, and this
+// is the path they take.
 
 #ifndef ETIQUEM_ENGINE_STRETCH_MEMORY_H_
 #define ETIQUEM_ENGINE_STRETCH_MEMORY_H_
@@ -59,27 +65,42 @@ constexpr uint8_t kPartPiece = 1;
 constexpr uint8_t kPartFirstUpper = 2;
 constexpr uint8_t kPartLatestUpper = 4;
 
+// What a stretch keeps besides its key and text: read only with events.
 struct StretchEntry {
-  uint32_t hash;         // of the key and the source
-  uint32_t key_offset;   // the key: bytes[key_offset, + key_size)
-  uint32_t text_offset;  // the written bytes: bytes[text_offset, + text_size)
-  uint32_t text_size;
-  uint32_t first_part;   // its first entry of `parts` (they run to the one
-                         // marked last), or kNoParts
-  uint16_t key_size;     // bytes of the key (at most 2 per character)
-  uint8_t source;        // kReading or kUnknownWord
+  uint32_t first_part;  // its first entry of `parts` (they run to the one
+                        // marked last), or kNoParts
 };
-static_assert(sizeof(StretchEntry) == 24, "entries are small plain values");
+
+// A slot of the memory's index: the key's hash, with kHashMark set so that
+// a slot in use is never 0 (an empty one), in its low half, and where the
+// key lies in `bytes` in its high half. Before the key lie its entry's
+// index, its size and source (StretchShape) and its text's size, 4 bytes
+// each; its text follows it. So a lookup reads one word of the index, and
+// then only bytes that lie together.
+struct StretchSlot {
+  uint64_t word;
+};
+static_assert(sizeof(StretchSlot) == 8, "slots are small plain values");
+constexpr uint32_t kHashMark = 0x80000000u;
+
+// A key's size and source, as kept before it.
+inline uint32_t StretchShape(size_t key_size, TextSource source) {
+  return uint32_t(key_size) | uint32_t(source) << 16;
+}
 
 struct StretchMemory {
   std::vector<StretchEntry> entries;
-  // Open addressing: entry index + 1, 0 when empty; at most half full.
-  std::vector<uint32_t> slots;
-  std::string bytes;  // keys and texts, then kShortKeyBytes zero bytes
+  // Open addressing, at most half full; a power of two in size. One empty
+  // slot before first use, so that a lookup needs no test for it.
+  std::vector<StretchSlot> slots = std::vector<StretchSlot>(1);
+  size_t slot_mask = 0;  // slots.size() - 1, kept for the lookup
+  // Per stretch its text's size (4 bytes), key and text; then kTailBytes
+  // zero bytes. Empty before first use.
+  std::string bytes;
   std::vector<RememberedPart> parts;
   std::vector<int32_t> symbols;
   size_t max_entries = size_t(1) << 16;
-  size_t max_text_bytes = size_t(1) << 21;  // keys and texts together
+  size_t max_text_bytes = size_t(1) << 21;  // `bytes`, keys and texts
   size_t max_parts = size_t(1) << 16;
   size_t max_symbols = size_t(1) << 19;
   uint64_t clears = 0;  // times it was emptied because it was full
@@ -87,6 +108,10 @@ struct StretchMemory {
   // same stretch only within one generation.
   uint32_t generation = 0;
 };
+
+// Bytes of `bytes` a stretch takes besides its key and text: its entry's
+// index, its shape and its text's size, before its key.
+constexpr size_t kStretchHeaderBytes = 12;
 
 // Empties the memory (also on first use).
 void ClearMemory(StretchMemory& m);
@@ -111,6 +136,13 @@ inline uint64_t LoadKey32(const char* p) {
 // letters, which are then hashed and compared without a branch on their
 // length.
 constexpr size_t kShortKeyBytes = 16;
+
+// Zero bytes the memory keeps after its last key and text: a key's two
+// words, and a text copied by the chunk of up to kTextChunkBytes that
+// holds it (see output.h, AppendChunked), are read past their end.
+constexpr size_t kTextChunkBytes = 32;
+constexpr size_t kTailBytes = kTextChunkBytes;
+static_assert(kTailBytes >= kShortKeyBytes);
 
 // The bytes of a short key's two words that are its own, by its size.
 struct ShortKeyMask {
@@ -154,25 +186,35 @@ inline void KeyWords(const char* p, size_t n, uint64_t& a, uint64_t& b) {
   }
 }
 
-// The hash of a key with its source: a short key's two words
-// (ShortKeyWords); a longer one a word at a time, then its last two words
-// (KeyWords); each folded in by a multiplication.
-inline uint32_t StretchHash(std::string_view key, TextSource source) {
+// Two words mixed into one: the exclusive-or of the two halves of their
+// 128-bit product, where every bit of each moved every bit of the other.
+inline uint64_t MixWords(uint64_t x, uint64_t y) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(x) * y;
+  return uint64_t(product) ^ uint64_t(product >> 64);
+}
+
+// The hash of a short key's two words (ShortKeyWords), one multiplication.
+// Its size and source are left out: the slot's tag compares them.
+inline uint32_t ShortKeyHash(uint64_t a, uint64_t b) {
+  return uint32_t(MixWords(a ^ 0x9E3779B97F4A7C15ull, b ^ 0xC4CEB9FE1A85EC53ull));
+}
+
+// The hash of a key: a short key's (ShortKeyHash); a longer one a word at a
+// time, each folded in by a multiplication, then with its last two words
+// (KeyWords). A key's source does not change it.
+inline uint32_t StretchHash(std::string_view key) {
   const char* p = key.data();
   size_t n = key.size();
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ (uint64_t(source) << 16 | n);
   uint64_t a, b;
   if (n <= kShortKeyBytes) {
     ShortKeyWords(p, n, a, b);
-  } else {
-    for (; n > 16; n -= 8, p += 8)
-      h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
-    KeyWords(p, n, a, b);
+    return ShortKeyHash(a, b);
   }
-  h = (h ^ a) * 0xFF51AFD7ED558CCDull;
-  h = (h ^ (h >> 32) ^ b) * 0xC4CEB9FE1A85EC53ull;
-  // The high half, where the last multiplication mixed every bit in.
-  return uint32_t(h >> 32);
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  for (; n > 16; n -= 8, p += 8)
+    h = (h ^ LoadKey64(p)) * 0xFF51AFD7ED558CCDull;
+  KeyWords(p, n, a, b);
+  return uint32_t(MixWords(h ^ a, b ^ 0xC4CEB9FE1A85EC53ull));
 }
 
 // Whether the `n` bytes at `x` and at `y` are the same, compared a word at
@@ -191,36 +233,105 @@ inline bool SameKey(const char* x, const char* y, size_t n) {
   return ((xa ^ ya) | (xb ^ yb)) == 0;
 }
 
-// The stretch of characters `key` written from `source` (not kOwnCharacter),
-// whose hash is `hash`; null when it is not kept.
-inline const StretchEntry* FindStretch(const StretchMemory& m,
-                                       std::string_view key, TextSource source,
-                                       uint32_t hash) {
-  if (m.slots.empty()) return nullptr;
-  const size_t mask = m.slots.size() - 1;
-  for (size_t h = hash & mask;; h = (h + 1) & mask) {
-    const uint32_t slot = m.slots[h];
-    if (slot == 0) return nullptr;
-    const StretchEntry& e = m.entries[slot - 1];
-    if (e.hash == hash && e.source == source && e.key_size == key.size() &&
-        SameKey(m.bytes.data() + e.key_offset, key.data(), key.size()))
-      return &e;
+// A key looked up: what its lookup computes once. A short key's two words
+// (masked by its size) serve both its hash and the compare with a kept key.
+struct StretchQuery {
+  const char* key;
+  size_t size;
+  uint64_t a, b;   // a short key's two words (ShortKeyWords)
+  ShortKeyMask mask;
+  uint32_t hash;   // StretchHash, with kHashMark
+  uint32_t shape;  // StretchShape
+};
+
+inline StretchQuery MakeQuery(std::string_view key, TextSource source) {
+  StretchQuery q;
+  q.key = key.data();
+  q.size = key.size();
+  if (q.size <= kShortKeyBytes) {
+    q.mask = kShortKeyMasks[q.size];
+    q.a = LoadKey64(q.key) & q.mask.first;
+    q.b = LoadKey64(q.key + 8) & q.mask.second;
+    q.hash = ShortKeyHash(q.a, q.b) | kHashMark;
+  } else {
+    q.hash = StretchHash(key) | kHashMark;
+  }
+  q.shape = StretchShape(q.size, source);
+  return q;
+}
+
+// The 4 bytes `k` places of 4 before the key at `key`.
+inline uint32_t KeptBefore(const char* key, int k) {
+  uint32_t v;
+  std::memcpy(&v, key - 4 * k, sizeof v);
+  return v;
+}
+
+// The key a slot in use points at.
+inline const char* SlotKey(const StretchMemory& m, const StretchSlot& slot) {
+  return m.bytes.data() + (slot.word >> 32);
+}
+
+// The slot of the stretch `q` looks up; null when it is not kept.
+inline const StretchSlot* FindStretch(const StretchMemory& m,
+                                      const StretchQuery& q) {
+  assert(m.slot_mask == m.slots.size() - 1);
+  const size_t mask = m.slot_mask;
+  for (size_t h = q.hash & mask;; h = (h + 1) & mask) {
+    const StretchSlot& slot = m.slots[h];
+    if (uint32_t(slot.word) == q.hash) {
+      const char* kept = SlotKey(m, slot);
+      if (KeptBefore(kept, 2) == q.shape) {
+        if (q.size <= kShortKeyBytes) {
+          if ((((LoadKey64(kept) ^ q.a) & q.mask.first) |
+               ((LoadKey64(kept + 8) ^ q.b) & q.mask.second)) == 0)
+            return &slot;
+        } else if (SameKey(kept, q.key, q.size)) {
+          return &slot;
+        }
+      }
+    } else if (slot.word == 0) {
+      return nullptr;
+    }
   }
 }
 
-// The written bytes of an entry.
+// The stretch of characters `key` written from `source` (not kOwnCharacter);
+// null when it is not kept.
+inline const StretchSlot* FindStretch(const StretchMemory& m,
+                                      std::string_view key,
+                                      TextSource source) {
+  return FindStretch(m, MakeQuery(key, source));
+}
+
+// The written bytes of a stretch of `key_size` bytes of key;
+// kTextChunkBytes bytes from their start are readable.
 inline std::string_view StretchText(const StretchMemory& m,
-                                    const StretchEntry& e) {
-  assert(size_t(e.text_offset) + e.text_size <= m.bytes.size());
-  return std::string_view(m.bytes.data() + e.text_offset, e.text_size);
+                                    const StretchSlot& slot, size_t key_size) {
+  const char* key = SlotKey(m, slot);
+  assert((KeptBefore(key, 2) & 0xFFFF) == key_size);
+  const uint32_t size = KeptBefore(key, 1);
+  const char* text = key + key_size;
+  assert(size_t(text - m.bytes.data()) + size + kTailBytes <= m.bytes.size());
+  return std::string_view(text, size);
+}
+inline std::string_view StretchText(const StretchMemory& m,
+                                    const StretchSlot& slot) {
+  return StretchText(m, slot, KeptBefore(SlotKey(m, slot), 2) & 0xFFFF);
+}
+
+// The index in `entries` of a stretch.
+inline uint32_t StretchEntryIndex(const StretchMemory& m,
+                                  const StretchSlot& slot) {
+  return KeptBefore(SlotKey(m, slot), 3);
 }
 
 // Keeps the stretch of characters `key`, written from `source` as `text`
 // and described by `parts` (whose first_symbol indexes `symbols`; none
-// without events). Empties the memory first when it is full; keeps nothing
-// that alone would not fit.
+// without events), which the memory does not hold. Empties the memory
+// first when it is full; keeps nothing that alone would not fit.
 void StoreStretch(StretchMemory& m, std::string_view key, TextSource source,
-                  uint32_t hash, std::string_view text,
+                  std::string_view text,
                   std::span<const ReadingPart> parts = {},
                   const int32_t* symbols = nullptr);
 
