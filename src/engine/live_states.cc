@@ -3,6 +3,7 @@
 #include "engine/live_states.h"
 
 #include <cassert>
+#include <cstddef>
 #include <string>
 
 #include "engine/failure.h"
@@ -224,15 +225,34 @@ inline size_t FindPlanSlot(const StepPlans& p, uint32_t key) {
   return h;
 }
 
-// Whether the list holds the states `plan` was made for, in order.
+// Whether the list holds the states `plan` was made for, in order. Four
+// states at a time, their differences gathered and tested once (lists of
+// about sixty states on Spanish text, where this was a sixth of a planned
+// step).
 inline bool PlanFits(const LiveStates& v, const uint32_t* plan) {
   const size_t m = plan[0];
   if (v.states.count != m) return false;
   const LiveState* s = v.states.records.get();
   const uint32_t* expected = plan + 3;
-  for (size_t i = 0; i < m; ++i)
-    if (uint32_t(s[i].state) != expected[i]) return false;
-  return true;
+  size_t i = 0;
+  uint32_t differ = 0;
+#if defined(__SSE2__)
+  static_assert(offsetof(LiveState, state) == 0 && sizeof(LiveState) == 8);
+  __m128i differences = _mm_setzero_si128();
+  for (; i + 4 <= m; i += 4) {
+    const __m128 low = _mm_loadu_ps(reinterpret_cast<const float*>(s + i));
+    const __m128 high = _mm_loadu_ps(reinterpret_cast<const float*>(s + i + 2));
+    const __m128i states = _mm_castps_si128(
+        _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128i want =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(expected + i));
+    differences = _mm_or_si128(differences, _mm_xor_si128(states, want));
+  }
+  differ = uint32_t(_mm_movemask_epi8(
+               _mm_cmpeq_epi32(differences, _mm_setzero_si128()))) ^ 0xFFFF;
+#endif
+  for (; i < m; ++i) differ |= uint32_t(s[i].state) ^ expected[i];
+  return differ == 0;
 }
 
 // Step(v, c, true) by `plan`, which PlanFits.
