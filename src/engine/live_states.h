@@ -139,9 +139,10 @@ inline int StepGroupFor(const State& n, int32_t c) {
 constexpr size_t kStepPlanBytes = size_t(1) << 20;
 
 // Lists of fewer states are stepped the usual way: on the Catalan corpus,
-// where most lists hold one to three states, finding a plan costs as much
-// as finding their groups.
-constexpr uint32_t kMinPlannedList = 6;
+// where most lists hold one to three states, finding a plan and making it
+// cost more than finding their groups (bench/README.md: measured from 4 to
+// 14, 8 did best on both corpora).
+constexpr uint32_t kMinPlannedList = 8;
 
 // Plans of steps with outputs. Which groups a step and its closure follow,
 // and from which entries of the lists, depends only on the automaton states
