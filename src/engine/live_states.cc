@@ -121,15 +121,22 @@ inline void Shut(LiveStates& v, RecordList<LiveState>& list, const Cursor& k) {
   const uint32_t length = k.arena[node].length;
   LiveState* out = k.out + k.count;
   size_t nodes = k.nodes;
+  if (length >= kMaxOutputSymbols) [[unlikely]] {
+    // Further symbols are dropped.
+    for (size_t i = 0; i < n; ++i) out[i] = LiveState{g.moves[i].target, node};
+    k.count += n;
+    return;
+  }
+  // Each move's node is written whether or not the move writes a symbol,
+  // and kept only when it does (room for n nodes is there): no branch per
+  // move.
   for (size_t i = 0; i < n; ++i) {
     const Move m = g.moves[i];
-    uint32_t output = node;
-    if (m.output_symbol != 0 && !(epsilon && m.output_symbol == 48) &&
-        length < kMaxOutputSymbols) {
-      k.arena[nodes] = OutputNode{node, m.output_symbol, length + 1};
-      output = uint32_t(nodes++);
-    }
-    out[i] = LiveState{m.target, output};
+    k.arena[nodes] = OutputNode{node, m.output_symbol, length + 1};
+    const bool writes =
+        m.output_symbol != 0 && !(epsilon && m.output_symbol == 48);
+    out[i] = LiveState{m.target, writes ? uint32_t(nodes) : node};
+    nodes += writes;
   }
   k.count += n;
   k.nodes = nodes;
