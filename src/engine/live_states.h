@@ -135,7 +135,7 @@ inline int StepGroupFor(const State& n, int32_t c) {
 
 // The budget of the plans of one analysis, in bytes. Measured on the
 // first 2 MB of the Spanish corpus (bench/README.md): its plans fit in
-// 1 MiB, and half of it costs a third of their gain.
+// 1 MiB, and half of it costs a twentieth of their gain.
 constexpr size_t kStepPlanBytes = size_t(1) << 20;
 
 // Lists of fewer states are stepped the usual way: on the Catalan corpus,
