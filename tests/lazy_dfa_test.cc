@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -421,6 +422,56 @@ TEST(LazyDfa, LongTextsAcrossBlocksWriteWhatTheFullWalkWrites) {
                Analyse(t, text, Options{}, true), what);
     if (HasFatalFailure()) return;
   }
+}
+
+// A walk state lists each (state, output empty) pair of the live-state
+// list once, at its last appearance, with how many times the list holds
+// it: the same as worked out from the full walk's list, character after
+// character, on generated dictionaries (where paths meet often).
+TEST(LazyDfa, WalkStatesListEachPairOnceAtItsLastAppearance) {
+  std::mt19937 g(20261210);
+  int repeated = 0;
+  for (int test_case = 0; test_case < 200; ++test_case) {
+    const std::string description = ManyReadingsDictionary(g);
+    Automaton t;
+    LoadOrFail(t, test_support::Bytes(description));
+    LazyDfa d;
+    ResetDfa(d, &t);
+    LiveStates v;
+    InitLiveStates(v, &t);
+    for (int word = 0; word < 30; ++word) {
+      const size_t length = 1 + g() % 8;
+      const std::string text = WordText(g, length);
+      uint32_t state = kStartState;
+      StartAtInitialState(v);
+      for (const char c : text) {
+        state = WalkStep(d, state, uint8_t(c)) & kWalkStateMask;
+        StepAndCloseLiveStates(v, uint8_t(c));
+        if (state < kStartState) break;
+        // Last appearances first, then reversed.
+        std::vector<uint64_t> expected;
+        for (size_t i = v.states.size(); i-- > 0;) {
+          const LiveState& s = v.states[i];
+          const uint64_t pair = uint64_t(s.state) << 1 | (s.output != 0);
+          auto kept = std::find_if(expected.begin(), expected.end(),
+                                   [&](uint64_t e) { return e >> 32 == pair; });
+          if (kept == expected.end())
+            expected.push_back(pair << 32 | 1);
+          else
+            ++*kept;
+        }
+        repeated += expected.size() < v.states.size();
+        std::reverse(expected.begin(), expected.end());
+        const WalkState& w = d.states[state];
+        const std::vector<uint64_t> got(
+            d.elements.begin() + w.first_element,
+            d.elements.begin() + w.first_element + w.element_count);
+        ASSERT_EQ(expected, got) << description << "\ntext " << text;
+        ASSERT_EQ(w.live_count, v.states.size());
+      }
+    }
+  }
+  EXPECT_GT(repeated, 500);  // lists holding a pair twice, or more
 }
 
 // The cache never holds more than its budget, however many states the text

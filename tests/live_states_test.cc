@@ -13,12 +13,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "automaton_builder.h"
+#include "engine/analysis.h"
 #include "engine/automaton.h"
 #include "process.h"
 
@@ -134,6 +137,155 @@ TEST(LiveStatesStep, FewGroupsFoundAsTheSearchFindsThem) {
               << "), character " << c;
       }
     }
+  }
+}
+
+// A dictionary over "abAB'" whose lists grow: two to four moves on a
+// letter from most states, forward or to the same state, and epsilon
+// moves that write a tag, "0" (48, which the closure drops) or nothing.
+std::string BranchingDictionary(std::mt19937& g) {
+  const int n = 4 + int(g() % 8);
+  std::string d = "alfabet 'ABab\ndefine n 258\n";
+  for (int e = 0; e < n; ++e) {
+    d += "estat " + std::to_string(e) + "\n";
+    if (g() % 3 == 0) d += "  fi\n";
+    if (g() % 8 == 0) d += "  parcial\n";
+    for (const char c : std::string("abAB'")) {
+      if (g() % 3 == 0) continue;
+      const int moves = 1 + int(g() % 4);
+      for (int i = 0; i < moves; ++i) {
+        const int target = std::min(n - 1, e + int(g() % 3));
+        const char* output = g() % 3 == 0 ? "-" : g() % 2 ? "x" : "&n";
+        d += "  " + std::string(1, c) + " " + output + " " +
+             std::to_string(target) + "\n";
+      }
+    }
+    if (e + 1 < n && g() % 2 == 0) {
+      const int moves = 1 + int(g() % 2);
+      for (int i = 0; i < moves; ++i) {
+        const int target = std::min(n - 1, e + 1 + int(g() % 2));
+        const char* output = g() % 3 == 0 ? "-" : g() % 2 ? "0" : "&n";
+        d += "  eps " + std::string(output) + " " + std::to_string(target) +
+             "\n";
+      }
+    }
+  }
+  return d;
+}
+
+// The outcome of a step: the list and its flag, or the failure.
+struct Stepped {
+  StateList list;
+  int flag = 0;
+  std::string failure;
+  bool operator==(const Stepped&) const = default;
+};
+
+template <typename StepFunction>
+Stepped StepAndShow(LiveStates& v, StepFunction step) {
+  Stepped r;
+  try {
+    r.flag = step();
+    r.list = List(v);
+  } catch (const AnalysisFailure& failure) {
+    r.failure = std::to_string(failure.status) + " " + failure.message;
+  }
+  return r;
+}
+
+// A step by a plan makes the list the usual step makes, in order, with the
+// same outputs, flags and failures at the live-state limits, whatever name
+// the plan is asked for under: the same list's, another list's (a stale or
+// wrong name), with room for every plan, for a few (dropped all the time)
+// or for none; and the plans stay within their budget.
+TEST(LiveStatesStep, PlansStepAsTheUsualStepDoes) {
+  std::mt19937 g(20261208);
+  int planned = 0;
+  for (int test_case = 0; test_case < 200; ++test_case) {
+    const std::string description = BranchingDictionary(g);
+    auto t = Load(description);
+    const size_t budgets[] = {kStepPlanBytes, 9000, 0};
+    const size_t budget = budgets[test_case % 3];
+    LiveStates usual, by_plan;
+    InitLiveStates(usual, t.get());
+    InitLiveStates(by_plan, t.get());
+    by_plan.plans.budget_bytes = budget;
+    if (test_case % 4 == 0) usual.max_states = by_plan.max_states = 40;
+    if (test_case % 4 == 1) usual.max_nodes = by_plan.max_nodes = 60;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      std::string word;
+      for (size_t i = 1 + g() % 7; i > 0; --i) word += "abAB'c"[g() % 6];
+      StartAtInitialState(usual);
+      StartAtInitialState(by_plan);
+      // Names: one per prefix of a few letters (the same list, mostly), or
+      // one of two whatever the list (wrong names, plans made again).
+      uint32_t name = 1;
+      for (const char c : word) {
+        const int byte = uint8_t(c);
+        const Stepped expected =
+            StepAndShow(usual, [&] { return StepAndCloseLiveStates(usual, byte); });
+        const Stepped got = StepAndShow(
+            by_plan, [&] { return StepAndCloseByPlan(by_plan, name, byte); });
+        ASSERT_EQ(expected, got) << description << "\nword " << word;
+        ASSERT_LE(StepPlanBytes(by_plan.plans), std::max(budget, size_t(8192)));
+        if (!expected.failure.empty()) break;
+        name = attempt % 3 == 0 ? 1 + g() % 2 : (name * 7 + uint32_t(byte)) % 4093 + 1;
+      }
+    }
+    planned += by_plan.plans.plan_count > 0;
+  }
+  EXPECT_GT(planned, 100);
+}
+
+// What a whole run writes, with plans for every list or for none.
+std::string RunWithPlans(const Automaton& t, const std::string& text,
+                         uint32_t min_list, size_t budget, bool utf8) {
+  struct Gathered {
+    std::string text;
+  } run;
+  auto analyser = std::make_unique<Analyser>();
+  Options options;
+  options.utf8 = utf8;
+  Input input;
+  input.bytes = text;
+  StartAnalysis(*analyser, &t, options, input,
+                [](void* context, const Batch& batch) {
+                  static_cast<Gathered*>(context)->text.append(batch.output);
+                  return true;
+                },
+                &run);
+  analyser->live_states.plans.min_list = min_list;
+  analyser->live_states.plans.budget_bytes = budget;
+  AdvanceAnalysis(*analyser, UINT64_MAX);
+  if (analyser->error.failed()) run.text += "\nfailed: " + analyser->error.message;
+  return run.text;
+}
+
+// Whole runs write the same bytes whether the walk with outputs over
+// first-seen stretches follows plans for every list, with room for every
+// plan, for a few or for none, or follows none.
+TEST(LiveStatesProgram, PlansWriteTheSameBytes) {
+  std::mt19937 g(20261209);
+  for (int test_case = 0; test_case < 60; ++test_case) {
+    const std::string description = BranchingDictionary(g);
+    Automaton t;
+    ResetAutomaton(t);
+    const std::string bytes = test_support::Bytes(description);
+    std::string error;
+    ASSERT_TRUE(LoadAutomatonFromBytes(
+        t, "test", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+        error))
+        << error;
+    std::string text;
+    while (text.size() < 600) {
+      for (size_t i = 1 + g() % 6; i > 0; --i) text += "abAB'c"[g() % 6];
+      text += " .\n"[g() % 3];
+    }
+    const bool utf8 = test_case % 4 == 0;
+    const std::string none = RunWithPlans(t, text, UINT32_MAX, kStepPlanBytes, utf8);
+    for (const size_t budget : {kStepPlanBytes, size_t(9000), size_t(0)})
+      ASSERT_EQ(none, RunWithPlans(t, text, 0, budget, utf8))
+          << description << "\ntext " << text;
   }
 }
 

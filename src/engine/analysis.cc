@@ -642,13 +642,23 @@ void WalkStretchWithOutputs(Analyser& an, int length, TextSource source) {
   StartWalk(an);
   LiveStates& v = an.live_states;
   int first_upper = 0, latest_upper = 0;
+  // A list of plans.min_list states or more is stepped by a plan named by
+  // the walk state it is in (engine/live_states.h): the transition taken
+  // before the character holds both.
+  const uint32_t min_list = v.plans.min_list;
+  uint32_t before = 0;  // before the first: the start, never planned
   for (int j = 0; j < length; ++j) {
     const int c = MatchingCodeAt<kUtf8>(an, j);
     int upper = 0;
-    if (c >= 0) [[likely]]
-      upper = StepAndCloseLiveStates(v, c);
-    else
+    if (c >= 0) [[likely]] {
+      if ((before >> kListSizeShift) >= min_list)
+        upper = StepAndCloseByPlan(v, before & kWalkStateMask, c);
+      else
+        upper = StepAndCloseLiveStates(v, c);
+    } else {
       ClearLiveStates(v);  // no move reads it
+    }
+    before = an.walk_entries[j];
     if (j == 0) first_upper = upper;
     latest_upper = upper;
   }

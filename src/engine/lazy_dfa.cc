@@ -3,6 +3,7 @@
 #include "engine/lazy_dfa.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -72,21 +73,36 @@ int64_t SeenAt(LazyDfa& d, uint32_t pair, uint32_t place) {
   }
 }
 
-// `in` with each pair once, at its last appearance, counted as many times
-// as all its appearances together, into `out`.
-void KeepLast(LazyDfa& d, const RecordList<uint64_t>& in,
-              RecordList<uint64_t>& out) {
+// Whether the `n` pairs of `counted` may hold a pair twice: false when a
+// bit per pair, chosen by a hash of it, is set once each (most levels of
+// most sets: then they are kept as they are).
+inline bool MayRepeat(const uint64_t* counted, size_t n) {
+  uint64_t seen = 0;
+  bool repeated = false;
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t bit = uint64_t(1)
+                         << ((PairOf(counted[i]) * 0x9E3779B1u) >> 26);
+    repeated |= (seen & bit) != 0;
+    seen |= bit;
+  }
+  return repeated;
+}
+
+// KeepLast of two pairs or more.
+[[gnu::noinline]] void KeepLastOfMany(LazyDfa& d,
+                                      const RecordList<uint64_t>& in,
+                                      RecordList<uint64_t>& out) {
   const size_t n = in.count;
-  MakeRoom(out, n);
+  assert(n >= 2 && out.room >= n);
   uint64_t* const kept = out.records.get();
   const uint64_t* const given = in.records.get();
-  if (n <= 1) {  // most levels of most sets
-    if (n == 1) kept[0] = given[0];
+  size_t m = 0;  // pairs kept so far, last appearance first
+  const bool compare = n <= kMaxCompared;
+  if (compare && !MayRepeat(given, n)) {
+    std::copy(given, given + n, kept);
     out.count = n;
     return;
   }
-  size_t m = 0;  // pairs kept so far, last appearance first
-  const bool compare = n <= kMaxCompared;
   if (!compare) ClearSeen(d, n);
   for (size_t i = n; i-- > 0;) {
     const uint32_t pair = PairOf(given[i]);
@@ -108,6 +124,21 @@ void KeepLast(LazyDfa& d, const RecordList<uint64_t>& in,
   }
   std::reverse(kept, kept + m);
   out.count = m;
+}
+
+// `in` with each pair once, at its last appearance, counted as many times
+// as all its appearances together, into `out`. A level of one pair (most
+// levels of most sets) is copied here.
+inline void KeepLast(LazyDfa& d, const RecordList<uint64_t>& in,
+                     RecordList<uint64_t>& out) {
+  const size_t n = in.count;
+  MakeRoom(out, n);
+  if (n <= 1) {
+    if (n == 1) out.records[0] = in.records[0];
+    out.count = n;
+    return;
+  }
+  KeepLastOfMany(d, in, out);
 }
 
 // Appends the epsilon successors of `pairs`, in order, to `out`, as the

@@ -12,6 +12,10 @@
 // each live state in list order, those on c before those on c + 32, each
 // group in move order; the epsilon closure appends to the list it walks.
 //
+// A step over a list seen before on the same character can follow a plan
+// made the first time (StepPlans, below): the same groups in the same
+// order, so the same list, without looking each state's group up again.
+//
 // Bounds: an output keeps at most 499 symbols (further symbols are dropped);
 // a set holds at most `max_states` states and an attempt at most `max_nodes`
 // output nodes; past either the analysis fails with the live-state memory
@@ -24,6 +28,7 @@
 #include <cassert>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/automaton.h"
 
@@ -128,6 +133,48 @@ inline int StepGroupFor(const State& n, int32_t c) {
   return GroupFor(n, c);
 }
 
+// The budget of the plans of one analysis, in bytes. Measured on the
+// first 2 MB of the Spanish corpus (bench/README.md): its plans fit in
+// 1 MiB, and half of it costs a twentieth of their gain.
+constexpr size_t kStepPlanBytes = size_t(1) << 20;
+
+// Lists of fewer states are stepped the usual way: on the Catalan corpus,
+// where most lists hold one to three states, finding a plan and making it
+// cost more than finding their groups (bench/README.md: measured from 4 to
+// 14, 8 did best on both corpora).
+constexpr uint32_t kMinPlannedList = 8;
+
+// Plans of steps with outputs. Which groups a step and its closure follow,
+// and from which entries of the lists, depends only on the automaton states
+// of the list before the step, in order, and on the character, not on the
+// outputs. A plan notes them once, so that a later step over the same
+// states on the same character follows those groups without looking for
+// them again (each state's record, its keys, its epsilon list). A plan is
+// found by a name the caller gives the list (nonzero, below 2^24: the walk
+// state it is in, engine/lazy_dfa.h) and the character, and followed only
+// when the list holds exactly the states it was made for, in order; so a
+// wrong or stale name costs a step made the usual way (which makes the plan
+// again), never a different list. Bounded: at most `budget_bytes` of slots
+// and plans, all dropped when a new plan does not fit.
+struct StepPlans {
+  // Open addressing: (name << 8 | character) in the high half, the plan's
+  // place in `words` plus one in the low half; 0 when empty. At most half
+  // full.
+  std::vector<uint64_t> slots;
+  size_t plan_count = 0;
+  // The plans, one after another: the size m of the list before the step,
+  // the count a of the step's groups followed, the count b of the
+  // closure's, the m states, then a + b (entry, group) pairs: the entry of
+  // the list before the step (of the list being closed, for b) and the
+  // group's index in Automaton::groups.
+  std::vector<uint32_t> words;
+  size_t budget_bytes = kStepPlanBytes;
+  uint32_t min_list = kMinPlannedList;  // for the caller: smaller lists
+                                        // are not worth a plan
+  uint64_t flushes = 0;  // times the plans were dropped for room
+  std::vector<uint32_t> recorded;  // the pairs of the step being made
+};
+
 struct LiveStates {
   const Automaton* automaton = nullptr;
   RecordList<LiveState> states;         // the set, in order
@@ -135,6 +182,7 @@ struct LiveStates {
   RecordList<OutputNode> nodes;         // output arena; node 0 is the root
   size_t max_states = size_t(1) << 20;  // live states at once
   size_t max_nodes = size_t(1) << 22;   // output nodes per attempt
+  StepPlans plans;                      // of StepAndCloseByPlan
 };
 
 void InitLiveStates(LiveStates& v, const Automaton* t);
@@ -148,6 +196,18 @@ int StepLiveStates(LiveStates& v, int c);
 
 // StepLiveStates, then CloseOverEpsilons, in one pass over the lists.
 int StepAndCloseLiveStates(LiveStates& v, int c);
+
+// StepAndCloseLiveStates, following the plan made under `name` for `c`
+// when the list holds the states it was made for, else stepping as usual
+// and making that plan. `name` (1 to 2^24 - 1) should most often mean the
+// same list of states; `c` is a byte.
+int StepAndCloseByPlan(LiveStates& v, uint32_t name, int c);
+
+// Bytes the plans take now, as counted against their budget.
+size_t StepPlanBytes(const StepPlans& p);
+
+// Drops every plan.
+void ClearStepPlans(StepPlans& p);
 
 // Adds the epsilon successors of every live state, transitively. Returns the
 // size of the set.
